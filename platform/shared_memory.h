@@ -1,0 +1,34 @@
+// Named shared memory: a block of bytes of the machine that several processes
+// map by name.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "platform/types.h"
+
+namespace platform {
+
+class SharedMemory {
+ public:
+  // Creates the block, or opens it when it exists (last error
+  // kErrorAlreadyExists; an existing block keeps its size). New blocks are
+  // zero-filled. Null with the last error set on failure.
+  static std::unique_ptr<SharedMemory> Create(const std::string& name, std::size_t size);
+  // Opens an existing block; null with kErrorFileNotFound when missing.
+  static std::unique_ptr<SharedMemory> Open(const std::string& name, bool readOnly);
+  ~SharedMemory();
+
+  void* Data() const { return data_; }
+  std::size_t Size() const { return size_; }
+  bool ReadOnly() const { return read_only_; }
+
+ private:
+  SharedMemory() = default;
+  void* data_ = nullptr;
+  std::size_t size_ = 0;
+  bool read_only_ = false;
+};
+
+}  // namespace platform

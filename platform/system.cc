@@ -1,0 +1,130 @@
+#include "platform/system.h"
+
+#include <sys/stat.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/machine.h"
+
+namespace platform {
+
+namespace {
+
+std::string WithSlash(std::string path) {
+  if (path.empty() || path.back() != '/') path += '/';
+  return path;
+}
+
+DWORD ErrorFromErrno(int error) {
+  switch (error) {
+    case EEXIST: return kErrorAlreadyExists;
+    case ENOENT: return kErrorPathNotFound;
+    case EACCES:
+    case EPERM: return kErrorAccessDenied;
+    case ENAMETOOLONG: return kErrorFilenameExcedRange;
+    case ENOTDIR: return kErrorPathNotFound;
+    default: return kErrorWriteFault;
+  }
+}
+
+}  // namespace
+
+std::string GetModuleFileName() {
+  char buffer[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
+  if (n <= 0) return {};
+  return std::string(buffer, static_cast<std::size_t>(n));
+}
+
+std::string GetModuleDirectory() {
+  std::string path = GetModuleFileName();
+  auto slash = path.rfind('/');
+  return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+std::string GetModuleBaseName() {
+  std::string path = GetModuleFileName();
+  auto slash = path.rfind('/');
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  auto dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0) name.resize(dot);
+  return name;
+}
+
+std::string GetHostName() {
+  char buffer[256] = {};
+  if (::gethostname(buffer, sizeof(buffer) - 1) != 0) return "localhost";
+  return buffer;
+}
+
+std::string GetSystemNameAndRelease() {
+  struct utsname names {};
+  if (::uname(&names) != 0) return "Linux";
+  return std::string(names.sysname) + " " + names.release;
+}
+
+std::string GetWindowsDirectory() { return WithSlash(MachineRoot()); }
+
+std::string GetTempPath() {
+  const char* env = std::getenv("TMPDIR");
+  return WithSlash((env != nullptr && *env != '\0') ? env : "/tmp");
+}
+
+bool SetCurrentDirectory(const std::string& path) {
+  if (::chdir(path.c_str()) == 0) return true;
+  SetLastError(ErrorFromErrno(errno));
+  return false;
+}
+
+bool FileExists(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0;
+}
+
+bool DirectoryExists(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool CreateDirectory(const std::string& path) {
+  if (::mkdir(path.c_str(), 0755) == 0) return true;
+  SetLastError(ErrorFromErrno(errno));
+  return false;
+}
+
+std::string ExpandEnvironmentStrings(const std::string& text) {
+  std::string out;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    std::size_t open = text.find('%', pos);
+    if (open == std::string::npos) break;
+    std::size_t close = text.find('%', open + 1);
+    if (close == std::string::npos) break;
+    out.append(text, pos, open - pos);
+    std::string name = text.substr(open + 1, close - open - 1);
+    const char* value = name.empty() ? nullptr : std::getenv(name.c_str());
+    if (value != nullptr) {
+      out += value;
+    } else {
+      out.append(text, open, close - open + 1);
+    }
+    pos = close + 1;
+  }
+  out.append(text, pos, std::string::npos);
+  return out;
+}
+
+void OutputDebugString(const char* text) {
+  static const bool enabled = [] {
+    const char* env = std::getenv("ZONDREL_DEBUG_OUTPUT");
+    return env != nullptr && env[0] == '1';
+  }();
+  if (enabled && text != nullptr) std::fputs(text, stderr);
+}
+
+}  // namespace platform

@@ -1,0 +1,42 @@
+// Process and machine facts as the server's algorithms use them.
+#pragma once
+
+#include <string>
+
+#include "platform/types.h"
+
+namespace platform {
+
+// Full path of the running program.
+std::string GetModuleFileName();
+// The program's directory, ending in "/".
+std::string GetModuleDirectory();
+// The program's file name without directory and extension ("zondrel").
+std::string GetModuleBaseName();
+
+// The machine's host name (255 characters at most).
+std::string GetHostName();
+// The kernel's name and release ("Linux 6.1.0"), for Server and User-Agent texts.
+std::string GetSystemNameAndRelease();
+
+// The system directory of the machine: the machine root, ending in "/".
+std::string GetWindowsDirectory();
+// $TMPDIR or /tmp, ending in "/".
+std::string GetTempPath();
+
+bool SetCurrentDirectory(const std::string& path);
+bool FileExists(const std::string& path);
+bool DirectoryExists(const std::string& path);
+// Creates one directory level. False with kErrorAlreadyExists, kErrorPathNotFound, ...
+bool CreateDirectory(const std::string& path);
+
+// Replaces %NAME% with the environment variable's value (left as it is when
+// the variable is unset).
+std::string ExpandEnvironmentStrings(const std::string& text);
+
+// The debugger output channel: the text goes to standard error only when
+// ZONDREL_DEBUG_OUTPUT=1, so that the console shows nothing but the program's
+// own texts otherwise.
+void OutputDebugString(const char* text);
+
+}  // namespace platform

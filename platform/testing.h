@@ -1,0 +1,33 @@
+// Test support. Linking it gives every test process a fresh machine root
+// (ZONDREL_ROOT points at a new temporary directory, removed at exit unless
+// ZONDREL_KEEP_TEST_ROOT=1), and helpers to run the project's programs.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// The test process's machine root.
+const std::string& TestRoot();
+// A new empty directory below the test root.
+std::string MakeTempDir(const std::string& prefix);
+
+// build/bin/<name>
+std::string ProgramPath(const std::string& name);
+
+struct RunResult {
+  int exit_code = -1;       // -1 when killed by the time limit or a signal
+  std::string output;       // standard output
+  std::string error;        // standard error
+};
+// Runs a program to its end with `input` on standard input, killing it (by
+// its pid) when it outlives `limit`.
+RunResult Run(const std::vector<std::string>& argv, const std::string& input = {},
+              std::chrono::milliseconds limit = std::chrono::seconds(60));
+
+void WriteFile(const std::string& path, const std::string& contents);
+std::string ReadFile(const std::string& path);
+
+}  // namespace testing_support

@@ -135,6 +135,8 @@ class Thread : public Waitable {
   static std::unique_ptr<Thread> Start(std::function<DWORD()> body, std::size_t stackBytes = 0);
   ~Thread() override;
 
+  struct State;  // shared by the handle and the running thread
+
   DWORD Id() const;
   bool Finished() const;
   // The body's result once finished.
@@ -145,7 +147,6 @@ class Thread : public Waitable {
   std::atomic<std::uint32_t>* Word() override;
 
  private:
-  struct State;
   Thread() = default;
   std::shared_ptr<State> state_;
 };

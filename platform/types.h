@@ -38,6 +38,7 @@ constexpr DWORD kErrorFilenameExcedRange = 206;
 constexpr DWORD kErrorMoreData = 234;
 constexpr DWORD kErrorWaitTimeout = 258;
 constexpr DWORD kErrorNoMoreItems = 259;
+constexpr DWORD kErrorTooManyPosts = 298;
 constexpr DWORD kErrorNotOwner = 288;
 constexpr DWORD kErrorKeyDeleted = 1018;
 constexpr DWORD kErrorServiceRequestTimeout = 1053;

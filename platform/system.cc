@@ -128,3 +128,43 @@ void OutputDebugString(const char* text) {
 }
 
 }  // namespace platform
+
+#include <poll.h>
+
+namespace platform {
+
+int ReadConsoleLine(std::string* line, DWORD milliseconds) {
+  // Bytes read past a line end wait here for the next call.
+  static std::string pending;
+  static bool ended = false;
+  for (;;) {
+    auto end = pending.find('\n');
+    if (end != std::string::npos) {
+      line->assign(pending, 0, end);
+      if (!line->empty() && line->back() == '\r') line->pop_back();
+      pending.erase(0, end + 1);
+      return 1;
+    }
+    if (ended) {
+      if (pending.empty()) return -1;
+      *line = pending;
+      pending.clear();
+      return 1;
+    }
+    pollfd input {0, POLLIN, 0};
+    int ready = ::poll(&input, 1, milliseconds == kInfinite ? -1 : static_cast<int>(milliseconds));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return 0;
+    char buffer[512];
+    ssize_t n = ::read(0, buffer, sizeof(buffer));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ended = true;
+      continue;
+    }
+    // A console line longer than this is nonsense; keep memory bounded.
+    if (pending.size() < 64 * 1024) pending.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+}  // namespace platform

@@ -40,3 +40,12 @@ std::string ExpandEnvironmentStrings(const std::string& text);
 void OutputDebugString(const char* text);
 
 }  // namespace platform
+
+namespace platform {
+
+// Reads one line from standard input, waiting at most `milliseconds`.
+// 1: a line (without its end) is in *line; 0: nothing within the time;
+// -1: the input has ended.
+int ReadConsoleLine(std::string* line, DWORD milliseconds);
+
+}  // namespace platform

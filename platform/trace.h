@@ -33,6 +33,8 @@ class TraceLog {
   DWORD Mask();
   // Forces the settings to be read again on the next line (tests).
   void Reload();
+  // Writes out what the file holds so far (before the process ends).
+  void Flush();
 
  private:
   void CheckFileSetting();

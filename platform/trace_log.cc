@@ -68,6 +68,11 @@ void TraceLog::Reload() {
   check_counter_.store(-1);
 }
 
+void TraceLog::Flush() {
+  std::lock_guard<std::mutex> hold(file_lock_);
+  if (file_ != nullptr) std::fflush(file_);
+}
+
 void TraceLog::CheckFileSetting() {
   std::string name;
   DWORD type = 0;

@@ -9,6 +9,7 @@
 // (the integer 0) when the key cannot be read or the index is past the end.
 #pragma once
 
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -86,16 +87,31 @@ class QRRegistry {
   int m_bCreateOnOpen = 0;
 
  private:
-  int m_bCloseOnRelease = 1;
-  HKEY m_hKey = nullptr;
+  // How a value operation treats the key that holds the value.
+  enum class KeyUse { kRead, kCreate, kDeleteFrom };
+
+  // SetKey's work; `createAtOnce` is the create argument used when the root is
+  // an open key (reads and copies must not create keys).
+  void AssignKey(const QRRegistry& parent, const char* subKey, const char* computer,
+                 int createAtOnce);
+  // Runs `operation(key, leafName)` on the key that holds value `name`,
+  // descending into the subkeys named before its backslashes.
+  template <typename Operation>
+  int WithValueKey(const char* name, KeyUse use, Operation operation);
+  // One of the counts that QueryKeyInfo reads; 0 when the key cannot be read.
+  DWORD KeyInfoCount(DWORD QRRegistry::*count);
+  // The whole value, whatever its size.
+  int ReadValue(const char* name, std::vector<BYTE>* data, DWORD* type);
+
+  HKEY m_hKey = nullptr;  // closed by Close when it is not the root itself
   int m_nOpenCount = 0;
   std::string m_strKeyPath;
   std::string m_strComputerName;
   HKEY m_hKeyRoot = nullptr;
-  std::recursive_mutex m_Lock;
+  mutable std::recursive_mutex m_Lock;
   int m_bKeyInfoRead = 0;
   DWORD m_dwAccess = 0x2001F;
-  DWORD m_dwLastError = 0;
+  std::atomic<DWORD> m_dwLastError{0};
   DWORD m_dwSubKeys = 0;
   DWORD m_dwMaxSubKeyLen = 0;
   DWORD m_dwValues = 0;

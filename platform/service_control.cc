@@ -65,7 +65,9 @@ bool ValidServiceName(const std::string& name) {
 }
 
 std::string ServiceDirectory(const std::string& name) {
-  return MachineDirectory("services") + name + "/";
+  std::string directory = MachineDirectory("services") + name;
+  CreateDirectory(directory);  // may exist already
+  return directory + "/";
 }
 
 std::string ServiceKeyPath(const std::string& name) { return kServicesKey + name; }
@@ -588,6 +590,7 @@ bool StartServiceCtrlDispatcher(const std::string& serviceName, ServiceMainFunct
     std::lock_guard<std::mutex> hold(d.lock);
     return d.status.dwCurrentState == SERVICE_STOPPED;
   };
+  bool stop_requested = false;
   bool stop_sent = false;
   for (;;) {
     // Done when the main function has returned, or shortly after the
@@ -597,21 +600,27 @@ bool StartServiceCtrlDispatcher(const std::string& serviceName, ServiceMainFunct
       for (int i = 0; i < 100 && !d.main_done.load(); ++i) Sleep(100);
       break;
     }
-    pollfd fds[2] = {{listener, POLLIN, 0}, {signal_fd, POLLIN, 0}};
-    int ready = ::poll(fds, signal_fd >= 0 ? 2 : 1, 200);
-    if (ready <= 0) continue;
-    if ((fds[1].revents & POLLIN) != 0) {
-      signalfd_siginfo info {};
-      (void)!::read(signal_fd, &info, sizeof(info));
+    // A termination signal is the stop control, delivered once the service
+    // accepts it (not while it is still starting).
+    if (stop_requested && !stop_sent) {
       HandlerFunction handler = nullptr;
       {
         std::lock_guard<std::mutex> hold(d.lock);
-        if (d.registered) handler = d.slot.handler;
+        if (d.registered && (d.status.dwControlsAccepted & SERVICE_ACCEPT_STOP) != 0) handler = d.slot.handler;
       }
-      if (handler != nullptr && !stop_sent) {
+      if (handler != nullptr) {
         stop_sent = true;
         handler(SERVICE_CONTROL_STOP);
+        continue;
       }
+    }
+    pollfd fds[2] = {{listener, POLLIN, 0}, {signal_fd, POLLIN, 0}};
+    int ready = ::poll(fds, signal_fd >= 0 ? 2 : 1, 200);
+    if (ready <= 0) continue;
+    if (ready > 0 && (fds[1].revents & POLLIN) != 0) {
+      signalfd_siginfo info {};
+      (void)!::read(signal_fd, &info, sizeof(info));
+      stop_requested = true;
     }
     if ((fds[0].revents & POLLIN) != 0) {
       int connection = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);

@@ -1,0 +1,46 @@
+// ServiceController: owns every long-lived part of the running server.
+// Start builds the server in thirteen fixed steps and Stop takes it down in
+// fifteen, each announced to the service frame as a status report.
+#pragma once
+
+#include "platform/types.h"
+
+class CNTService;
+
+class ServiceController {
+ public:
+  static constexpr platform::DWORD kErrSettings = 0x5003;
+  static constexpr platform::DWORD kErrAgents = 0x5004;
+  static constexpr platform::DWORD kErrPassThroughAgent = 0x5005;
+  static constexpr platform::DWORD kErrProxyAgent = 0x5006;
+  static constexpr platform::DWORD kErrRedirectAgent = 0x5007;
+  static constexpr platform::DWORD kErrCorpAgent = 0x5009;
+  static constexpr platform::DWORD kErrNoClientPool = 0x500A;
+  static constexpr platform::DWORD kErrNoListener = 0x500B;
+  static constexpr platform::DWORD kErrNotStarted = 0x500C;
+  static constexpr platform::DWORD kErrAlreadyStarted = 0x500D;
+  static constexpr platform::DWORD kErrBeaconReader = 0x500F;
+  static constexpr platform::DWORD kErrAdminAgent = 0x5010;
+  static constexpr platform::DWORD kErrJavaListener = 0x5012;
+  static constexpr platform::DWORD kErrAdminListener = 0x5013;
+  static constexpr platform::DWORD kErrNotesAgent = 0x5014;
+  static constexpr platform::DWORD kErrNullAgent = 0x5015;
+
+  ServiceController();
+  ~ServiceController();
+  ServiceController(const ServiceController&) = delete;
+  ServiceController& operator=(const ServiceController&) = delete;
+
+  // `service` receives the status reports; null reports nothing.
+  platform::DWORD Start(CNTService* service);
+  platform::DWORD Stop();
+  bool Started() const { return m_bStarted != 0; }
+
+ private:
+  void ReportStart(const char* text);
+  void ReportStop(const char* text);
+
+  int m_bStarted = 0;
+  CNTService* m_pService = nullptr;
+  bool m_bFirstReport = true;
+};

@@ -147,7 +147,17 @@ TEST(ZondrelProgram, DebugModeLogsUnknownControlsAndStopsOnATerminationSignal) {
   EXPECT_EQ(std::count(ids.begin(), ids.end(), 0xC00005F8), 1);
 }
 
+// Ends a service process this test started, should the test fail midway.
+struct ServiceProcessGuard {
+  ~ServiceProcessGuard() {
+    std::ifstream status_file(testing_support::TestRoot() + "/services/Zondrel/status");
+    int pid = 0;
+    if (status_file >> pid && pid > 1 && ServiceState() != platform::SERVICE_STOPPED) ::kill(pid, SIGKILL);
+  }
+};
+
 TEST(ZondrelProgram, StartAndStopThroughTheServiceControl) {
+  ServiceProcessGuard guard;
   ASSERT_EQ(Zondrel({"-i"}).output, "Zondrel installed\n");
   EXPECT_EQ(Zondrel({"-e"}).output, "Unable to stop service\n");
   EXPECT_EQ(Zondrel({"-s"}).output, "Starting service [Zondrel]...\n");

@@ -1,0 +1,123 @@
+// Sockets for the server: TCP and UDP over IPv4 with the classic socket
+// error numbers (WSAECONNRESET and friends), which the server traces, logs
+// and branches on. Calls that fail return -1 (or kInvalidSocket) and leave
+// the error for WSAGetLastError().
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/types.h"
+
+namespace platform {
+
+using SOCKET = int;
+constexpr SOCKET kInvalidSocket = -1;
+
+// Socket error numbers.
+constexpr int WSAEINTR = 10004;
+constexpr int WSAEBADF = 10009;
+constexpr int WSAEACCES = 10013;
+constexpr int WSAEFAULT = 10014;
+constexpr int WSAEINVAL = 10022;
+constexpr int WSAEMFILE = 10024;
+constexpr int WSAEWOULDBLOCK = 10035;
+constexpr int WSAEINPROGRESS = 10036;
+constexpr int WSAENOTSOCK = 10038;
+constexpr int WSAEMSGSIZE = 10040;
+constexpr int WSAEADDRINUSE = 10048;
+constexpr int WSAEADDRNOTAVAIL = 10049;
+constexpr int WSAENETDOWN = 10050;
+constexpr int WSAENETUNREACH = 10051;
+constexpr int WSAECONNABORTED = 10053;
+constexpr int WSAECONNRESET = 10054;
+constexpr int WSAENOBUFS = 10055;
+constexpr int WSAENOTCONN = 10057;
+constexpr int WSAESHUTDOWN = 10058;
+constexpr int WSAETIMEDOUT = 10060;
+constexpr int WSAECONNREFUSED = 10061;
+constexpr int WSAEHOSTUNREACH = 10065;
+constexpr int WSAHOST_NOT_FOUND = 11001;
+constexpr int WSATRY_AGAIN = 11002;
+constexpr int WSANO_DATA = 11004;
+
+int WSAGetLastError();
+void WSASetLastError(int error);
+
+// An IPv4 endpoint; the address in host byte order (127.0.0.1 = 0x7F000001).
+struct SocketAddress {
+  std::uint32_t address = 0;  // 0: any interface
+  std::uint16_t port = 0;
+};
+
+// "a.b.c.d" → address; false when the text is not a dotted IPv4 address.
+bool ParseDottedAddress(const std::string& text, std::uint32_t* address);
+std::string FormatDottedAddress(std::uint32_t address);
+// Addresses of a host name or dotted text (empty with the error set when unknown).
+std::vector<std::uint32_t> ResolveHost(const std::string& name);
+
+SOCKET TcpSocket();
+SOCKET UdpSocket();
+int CloseSocket(SOCKET s);
+
+constexpr int SD_RECEIVE = 0;
+constexpr int SD_SEND = 1;
+constexpr int SD_BOTH = 2;
+int Shutdown(SOCKET s, int how);
+
+// Options as the server sets them.
+int SetReuseAddress(SOCKET s, bool on);
+int SetDontLinger(SOCKET s, bool on);          // close returns at once, data still goes out
+int SetSendBuffer(SOCKET s, int bytes);
+int SetReceiveBuffer(SOCKET s, int bytes);
+int SetBroadcast(SOCKET s, bool on);
+int SetNoDelay(SOCKET s, bool on);
+
+int Bind(SOCKET s, const SocketAddress& local);
+int Listen(SOCKET s, int backlog);
+// Blocks until a connection arrives; kInvalidSocket when the listening socket
+// fails or is shut down.
+SOCKET Accept(SOCKET s, SocketAddress* peer);
+// Connects, giving up after `timeoutMs` (WSAETIMEDOUT).
+int Connect(SOCKET s, const SocketAddress& remote, DWORD timeoutMs);
+int GetLocalAddress(SOCKET s, SocketAddress* local);
+int GetPeerAddress(SOCKET s, SocketAddress* peer);
+
+// Waits until the socket can be read (or written). 1 ready, 0 timed out
+// (WSAETIMEDOUT), -1 error. kInfinite waits without limit. A wait ends early
+// with -1 (WSAEINTR) when `cancel` is given and gets cancelled.
+class SocketCancel;
+int WaitReadable(SOCKET s, DWORD timeoutMs, const SocketCancel* cancel = nullptr);
+int WaitWritable(SOCKET s, DWORD timeoutMs, const SocketCancel* cancel = nullptr);
+
+constexpr int MSG_PEEK_FLAG = 1;
+// Bytes received (0: the peer closed), or -1.
+int Recv(SOCKET s, void* buffer, std::size_t length, int flags = 0);
+// Bytes sent, or -1. Never raises SIGPIPE.
+int Send(SOCKET s, const void* data, std::size_t length);
+int SendTo(SOCKET s, const void* data, std::size_t length, const SocketAddress& to);
+int RecvFrom(SOCKET s, void* buffer, std::size_t length, SocketAddress* from);
+// Sends `length` bytes of the open file `fd` from `offset` with the kernel's
+// file transmission. Bytes sent, or -1.
+long long TransmitFile(SOCKET s, int fd, long long offset, long long length);
+
+// Ends pending socket waits: once Cancel() is called every wait given this
+// object returns at once, now and later, until Reset().
+class SocketCancel {
+ public:
+  SocketCancel();
+  ~SocketCancel();
+  SocketCancel(const SocketCancel&) = delete;
+  SocketCancel& operator=(const SocketCancel&) = delete;
+  void Cancel();
+  void Reset();
+  bool Cancelled() const;
+  int Descriptor() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace platform

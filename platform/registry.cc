@@ -8,19 +8,24 @@
 // keeps reporting kErrorKeyDeleted even after new keys appear.
 //
 // Each process keeps a small pool of connections with their prepared
-// statements. Readers run in parallel (WAL); writers of one process queue on a
-// mutex before BEGIN IMMEDIATE, so that only writers of other processes ever
-// meet SQLite's busy handling.
+// statements. Readers run in parallel (WAL). The writes of one process go
+// through one queue that commits whatever has gathered in one transaction, so
+// that threads of a process never contend for the database's write lock
+// (only other processes meet SQLite's busy handling) and a commit serves many.
 #include "platform/registry.h"
 
+#include <pthread.h>
 #include <sched.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <mutex>
 #include <shared_mutex>
 #include <string>
@@ -223,6 +228,9 @@ enum Sql {
   kBegin,
   kCommit,
   kRollback,
+  kSavepoint,
+  kRelease,
+  kRollbackTo,
   kKeyExists,
   kKeyPath,
   kFindBelow,
@@ -246,6 +254,9 @@ constexpr std::array<const char*, kSqlCount> kSqlText = {
     "BEGIN IMMEDIATE",
     "COMMIT",
     "ROLLBACK",
+    "SAVEPOINT one_write",
+    "RELEASE one_write",
+    "ROLLBACK TO one_write",
     "SELECT 1 FROM keys WHERE id = ?1",
     "SELECT path FROM keys WHERE id = ?1",
     "SELECT k.id FROM keys AS p JOIN keys AS k ON k.path = p.path || ?2 WHERE p.id = ?1",
@@ -261,9 +272,15 @@ constexpr std::array<const char*, kSqlCount> kSqlText = {
     " (SELECT coalesce(max(length(CAST(name AS BLOB))), 0) FROM vals WHERE key = ?1),"
     " (SELECT coalesce(max(length(data)), 0) FROM vals WHERE key = ?1)"
     " FROM keys WHERE id = ?1",
-    "SELECT type, data FROM vals WHERE key = ?1 AND fold = ?2",
-    "SELECT type, length(data) FROM vals WHERE key = ?1 AND fold = ?2",
-    "INSERT INTO vals(key, name, fold, type, data) VALUES (?1, ?2, ?3, ?4, ?5)"
+    // Values are found through the path of their key below a handle's key
+    // ("" for that key itself), so that a value of a subkey takes one statement.
+    "SELECT v.type, v.data FROM keys AS p JOIN keys AS k ON k.path = p.path || ?2"
+    " JOIN vals AS v ON v.key = k.id AND v.fold = ?3 WHERE p.id = ?1",
+    "SELECT v.type, length(v.data) FROM keys AS p JOIN keys AS k ON k.path = p.path || ?2"
+    " JOIN vals AS v ON v.key = k.id AND v.fold = ?3 WHERE p.id = ?1",
+    "INSERT INTO vals(key, name, fold, type, data)"
+    " SELECT k.id, ?3, ?4, ?5, ?6 FROM keys AS p JOIN keys AS k ON k.path = p.path || ?2"
+    " WHERE p.id = ?1"
     " ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data",
     "DELETE FROM vals WHERE key = ?1 AND fold = ?2",
     "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY id LIMIT 1 OFFSET ?2",
@@ -321,17 +338,34 @@ class Connection {
   std::array<sqlite3_stmt*, kSqlCount> statements_{};
 };
 
+class ConnectionPool;
+ConnectionPool& Pool();
+
+// Bumped in the child of every fork, so that the pool can tell that its
+// connections belong to the parent (cheaper than asking for the pid each time).
+std::atomic<unsigned> g_fork_generation{0};
+
 // Connections are handed to one thread at a time. A process that forked
 // leaves its parent's connections alone (SQLite forbids using them in the
 // child) and opens its own.
 class ConnectionPool {
  public:
+  ConnectionPool() {
+    // The pool's lock is held across a fork so that the child gets it free.
+    ::pthread_atfork([] { Pool().lock_.lock(); }, [] { Pool().lock_.unlock(); },
+                     [] {
+                       g_fork_generation.fetch_add(1, std::memory_order_relaxed);
+                       Pool().lock_.unlock();
+                     });
+  }
+
   Connection* Acquire(LONG* error) {
     std::unique_lock hold(lock_);
-    if (owner_ != ::getpid()) {
+    unsigned generation = g_fork_generation.load(std::memory_order_relaxed);
+    if (generation != generation_) {
       idle_.clear();  // the parent's connections: dropped, never closed here
       open_ = 0;
-      owner_ = ::getpid();
+      generation_ = generation;
     }
     while (idle_.empty() && open_ >= kMaxConnections) free_.wait(hold);
     if (!idle_.empty()) {
@@ -353,21 +387,18 @@ class ConnectionPool {
 
   void Release(Connection* connection) {
     std::lock_guard hold(lock_);
-    if (owner_ != ::getpid()) return;  // taken before a fork: not ours to reuse
+    // Taken before a fork: not ours to reuse.
+    if (generation_ != g_fork_generation.load(std::memory_order_relaxed)) return;
     idle_.push_back(connection);
     free_.notify_one();
   }
-
-  // Serialises this process's writers ahead of BEGIN IMMEDIATE.
-  std::mutex& WriterLock() { return writer_; }
 
  private:
   std::mutex lock_;
   std::condition_variable free_;
   std::vector<Connection*> idle_;
   std::size_t open_ = 0;
-  pid_t owner_ = ::getpid();
-  std::mutex writer_;
+  unsigned generation_ = 0;
 };
 
 ConnectionPool& Pool() {
@@ -457,32 +488,119 @@ class Query {
   sqlite3_stmt* stmt_;
 };
 
-// BEGIN IMMEDIATE .. COMMIT, rolled back unless committed.
-class WriteTransaction {
+// One write: statements that run inside a write transaction and return 0 or
+// an error. Refers to the caller's function object, which outlives the call.
+class WriteOp {
  public:
-  explicit WriteTransaction(Connection& connection)
-      : connection_(connection), writer_(Pool().WriterLock()) {
-    error_ = Query(connection_, kBegin).Run();
-  }
-  ~WriteTransaction() {
-    if (error_ == 0 && !done_) Query(connection_, kRollback).Run();
-  }
-  WriteTransaction(const WriteTransaction&) = delete;
-  WriteTransaction& operator=(const WriteTransaction&) = delete;
+  template <typename Function>
+  explicit WriteOp(Function& function)
+      : context_(&function), call_([](void* context, Connection& connection) -> LONG {
+          return (*static_cast<Function*>(context))(connection);
+        }) {}
+  LONG operator()(Connection& connection) const { return call_(context_, connection); }
 
-  LONG error() const { return error_; }
-  LONG Commit() {
-    LONG error = Query(connection_, kCommit).Run();
-    done_ = error == 0;
-    return error;
+ private:
+  void* context_;
+  LONG (*call_)(void*, Connection&);
+};
+
+// The process's writes. Writers that arrive while a transaction is being
+// committed are committed together in the next one (BEGIN IMMEDIATE ..
+// COMMIT), each inside a savepoint of its own, so that a failed write leaves
+// no trace and the others still commit. Every call returns only once its
+// write is committed, or with the error that kept it out.
+class WriteQueue {
+ public:
+  LONG Run(const WriteOp& op) {
+    Pending self(&op);
+    std::unique_lock hold(lock_);
+    waiting_.push_back(&self);
+    while (!self.done) {
+      if (leading_) {
+        self.wake.wait(hold);
+        continue;
+      }
+      // This thread commits the writes waiting now (its own among them).
+      leading_ = true;
+      std::size_t count = std::min(waiting_.size(), kMaxBatch);
+      std::vector<Pending*> batch(waiting_.begin(), waiting_.begin() + static_cast<std::ptrdiff_t>(count));
+      waiting_.erase(waiting_.begin(), waiting_.begin() + static_cast<std::ptrdiff_t>(count));
+      hold.unlock();
+      Commit(batch);
+      hold.lock();
+      leading_ = false;
+      // Wake exactly those whose writes are done, and one writer still
+      // waiting to lead the next commit: no thundering herd.
+      for (Pending* pending : batch) {
+        pending->done = true;
+        if (pending != &self) pending->wake.notify_one();
+      }
+      if (!waiting_.empty()) waiting_.front()->wake.notify_one();
+    }
+    return self.result;
   }
 
  private:
-  Connection& connection_;
-  std::lock_guard<std::mutex> writer_;
-  LONG error_ = 0;
-  bool done_ = false;
+  static constexpr std::size_t kMaxBatch = 64;
+
+  struct Pending {
+    explicit Pending(const WriteOp* write) : op(write) {}
+    const WriteOp* op;
+    LONG result = 0;
+    bool done = false;
+    std::condition_variable wake;
+  };
+
+  static LONG RunOne(const WriteOp& op, Connection& connection) {
+    try {
+      return op(connection);
+    } catch (const std::bad_alloc&) {
+      return static_cast<LONG>(kErrorNotEnoughMemory);
+    }
+  }
+
+  static void Commit(const std::vector<Pending*>& batch) {
+    PooledConnection connection;
+    LONG error = connection ? Query(*connection, kBegin).Run() : connection.error();
+    if (error != 0) {
+      for (Pending* pending : batch) pending->result = error;
+      return;
+    }
+    if (batch.size() == 1) {
+      // Alone: the transaction itself is the unit that is undone.
+      Pending* pending = batch.front();
+      pending->result = RunOne(*pending->op, *connection);
+      if (pending->result == 0) pending->result = Query(*connection, kCommit).Run();
+      if (pending->result != 0) Query(*connection, kRollback).Run();
+      return;
+    }
+    for (Pending* pending : batch) {
+      pending->result = Query(*connection, kSavepoint).Run();
+      if (pending->result != 0) continue;
+      pending->result = RunOne(*pending->op, *connection);
+      if (pending->result != 0) Query(*connection, kRollbackTo).Run();
+      Query(*connection, kRelease).Run();
+    }
+    error = Query(*connection, kCommit).Run();
+    if (error != 0) {
+      Query(*connection, kRollback).Run();
+      for (Pending* pending : batch) {
+        if (pending->result == 0) pending->result = error;
+      }
+    }
+  }
+
+  std::mutex lock_;
+  std::vector<Pending*> waiting_;
+  bool leading_ = false;
 };
+
+// Runs `function(connection)` as one atomic, committed write.
+template <typename Function>
+LONG RunWrite(Function function) {
+  static WriteQueue* queue = new WriteQueue;  // outlives static destructors
+  return queue->Run(WriteOp(function));
+}
 
 // ---------------------------------------------------------------------------
 // Lookups shared by the calls
@@ -584,20 +702,24 @@ LONG RegCreateKeyEx(HKEY key, const char* subKey, DWORD access, HKEY* result,
   Call call;
   SubPath path;
   if (LONG error = PrepareOpen(key, subKey, result, &call, &path); error != 0) return error;
-  PooledConnection connection;
-  if (!connection) return connection.error();
-
-  // Most calls find the key already there: no write transaction for them.
+  // Most calls find the key already there: no write for them.
   std::int64_t found = 0;
-  LONG error = FindBelow(*connection, call.id, path, &found);
-  if (error != 0 && error != static_cast<LONG>(kErrorFileNotFound)) return error;
+  {
+    PooledConnection connection;
+    if (!connection) return connection.error();
+    LONG error = FindBelow(*connection, call.id, path, &found);
+    if (error != 0 && error != static_cast<LONG>(kErrorFileNotFound)) return error;
+    if (error == 0) {
+      if (disposition != nullptr) *disposition = REG_OPENED_EXISTING_KEY;
+      *result = Handles().Add(found);
+      return 0;
+    }
+  }
   bool created = false;
-  if (error != 0) {
-    WriteTransaction transaction(*connection);
-    if (transaction.error() != 0) return transaction.error();
+  auto create = [&](Connection& connection) -> LONG {
     std::string stored;
     {
-      Query query(*connection, kKeyPath);
+      Query query(connection, kKeyPath);
       int rc = query.Int(1, call.id).Step();
       if (rc == SQLITE_DONE) return static_cast<LONG>(kErrorKeyDeleted);
       if (rc != SQLITE_ROW) return FromSqlite(rc);
@@ -614,21 +736,22 @@ LONG RegCreateKeyEx(HKEY key, const char* subKey, DWORD access, HKEY* result,
       std::string prefix = stored + path.folded.substr(0, offset);
       std::int64_t child = 0;
       {
-        Query query(*connection, kFindPath);
+        Query query(connection, kFindPath);
         int rc = query.Text(1, prefix).Step();
         if (rc == SQLITE_ROW) child = query.ColumnInt(0);
         else if (rc != SQLITE_DONE) return FromSqlite(rc);
       }
       created = child == 0;
       if (created) {
-        Query insert(*connection, kInsertKey);
+        Query insert(connection, kInsertKey);
         if (LONG e = insert.Int(1, found).Text(2, part).Text(3, prefix).Run(); e != 0) return e;
-        child = connection->LastInsertId();
+        child = connection.LastInsertId();
       }
       found = child;
     }
-    if (LONG e = transaction.Commit(); e != 0) return e;
-  }
+    return 0;
+  };
+  if (LONG error = RunWrite(create); error != 0) return error;
   if (disposition != nullptr) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   *result = Handles().Add(found);
   return 0;
@@ -641,9 +764,16 @@ LONG RegCloseKey(HKEY key) {
 }
 
 LONG RegQueryValueEx(HKEY key, const char* name, DWORD* type, BYTE* data, DWORD* size) {
+  return RegGetValue(key, nullptr, name, type, data, size);
+}
+
+LONG RegGetValue(HKEY key, const char* subKey, const char* name, DWORD* type, BYTE* data,
+                 DWORD* size) {
   if (data != nullptr && size == nullptr) return static_cast<LONG>(kErrorInvalidParameter);
   Call call = Resolve(key);
   if (call.error != 0) return call.error;
+  SubPath path;
+  if (LONG error = ParseSubPath(subKey, &path); error != 0) return error;
   if (LONG error = CheckValueName(name); error != 0) return error;
   std::string folded = Fold(name != nullptr ? name : "");
   PooledConnection connection;
@@ -651,38 +781,47 @@ LONG RegQueryValueEx(HKEY key, const char* name, DWORD* type, BYTE* data, DWORD*
   {
     // Without a buffer only the length is read, not the data.
     Query query(*connection, data != nullptr ? kQueryValue : kQueryValueSize);
-    int rc = query.Int(1, call.id).Text(2, folded).Step();
-    if (rc == SQLITE_ROW) {
-      return TakeValue(query, 0, type, data, size);
-    }
+    int rc = query.Int(1, call.id).Text(2, path.folded).Text(3, folded).Step();
+    if (rc == SQLITE_ROW) return TakeValue(query, 0, type, data, size);
     if (rc != SQLITE_DONE) return FromSqlite(rc);
   }
-  return MissingBelow(*connection, call.id);
+  // Say whether the key or only the value is missing.
+  std::int64_t found = 0;
+  LONG error = FindBelow(*connection, call.id, path, &found);
+  return error != 0 ? error : static_cast<LONG>(kErrorFileNotFound);
 }
 
 LONG RegSetValueEx(HKEY key, const char* name, DWORD type, const BYTE* data, DWORD size) {
+  return RegSetKeyValue(key, nullptr, name, type, data, size);
+}
+
+LONG RegSetKeyValue(HKEY key, const char* subKey, const char* name, DWORD type,
+                    const BYTE* data, DWORD size) {
   Call call = Resolve(key);
   if (call.error != 0) return call.error;
+  SubPath path;
+  if (LONG error = ParseSubPath(subKey, &path); error != 0) return error;
   if (LONG error = CheckValueName(name); error != 0) return error;
   if (size > kMaxValueDataSize || (data == nullptr && size > 0)) {
     return static_cast<LONG>(kErrorInvalidParameter);
   }
   std::string_view spelled = name != nullptr ? name : "";
   std::string folded = Fold(spelled);
-  PooledConnection connection;
-  if (!connection) return connection.error();
-  WriteTransaction transaction(*connection);
-  if (transaction.error() != 0) return transaction.error();
-  if (!KeyExists(*connection, call.id)) return static_cast<LONG>(kErrorKeyDeleted);
-  Query upsert(*connection, kSetValue);
-  LONG error = upsert.Int(1, call.id)
-                   .Text(2, spelled)
-                   .Text(3, folded)
-                   .Int(4, type)
-                   .Blob(5, data, size)
-                   .Run();
-  if (error != 0) return error;
-  return transaction.Commit();
+  return RunWrite([&](Connection& connection) -> LONG {
+    LONG error = Query(connection, kSetValue)
+                     .Int(1, call.id)
+                     .Text(2, path.folded)
+                     .Text(3, spelled)
+                     .Text(4, folded)
+                     .Int(5, type)
+                     .Blob(6, data, size)
+                     .Run();
+    if (error != 0 || connection.Changes() != 0) return error;
+    // No key to write to: say which.
+    std::int64_t found = 0;
+    error = FindBelow(connection, call.id, path, &found);
+    return error != 0 ? error : static_cast<LONG>(kErrorKeyDeleted);
+  });
 }
 
 LONG RegDeleteValue(HKEY key, const char* name) {
@@ -690,16 +829,13 @@ LONG RegDeleteValue(HKEY key, const char* name) {
   if (call.error != 0) return call.error;
   if (LONG error = CheckValueName(name); error != 0) return error;
   std::string folded = Fold(name != nullptr ? name : "");
-  PooledConnection connection;
-  if (!connection) return connection.error();
-  WriteTransaction transaction(*connection);
-  if (transaction.error() != 0) return transaction.error();
-  if (!KeyExists(*connection, call.id)) return static_cast<LONG>(kErrorKeyDeleted);
-  if (LONG e = Query(*connection, kDeleteValue).Int(1, call.id).Text(2, folded).Run(); e != 0) {
-    return e;
-  }
-  if (connection->Changes() == 0) return static_cast<LONG>(kErrorFileNotFound);
-  return transaction.Commit();
+  return RunWrite([&](Connection& connection) -> LONG {
+    if (!KeyExists(connection, call.id)) return static_cast<LONG>(kErrorKeyDeleted);
+    if (LONG e = Query(connection, kDeleteValue).Int(1, call.id).Text(2, folded).Run(); e != 0) {
+      return e;
+    }
+    return connection.Changes() == 0 ? static_cast<LONG>(kErrorFileNotFound) : 0;
+  });
 }
 
 LONG RegDeleteKey(HKEY key, const char* subKey) {
@@ -707,22 +843,19 @@ LONG RegDeleteKey(HKEY key, const char* subKey) {
   if (call.error != 0) return call.error;
   SubPath path;
   if (LONG error = ParseSubPath(subKey, &path); error != 0) return error;
-  PooledConnection connection;
-  if (!connection) return connection.error();
-  WriteTransaction transaction(*connection);
-  if (transaction.error() != 0) return transaction.error();
-  std::int64_t target = 0;
-  if (LONG error = FindBelow(*connection, call.id, path, &target); error != 0) return error;
-  if (target <= 4) return static_cast<LONG>(kErrorAccessDenied);  // a predefined root
-  {
-    Query query(*connection, kHasChild);
-    int rc = query.Int(1, target).Step();
-    if (rc == SQLITE_ROW) return static_cast<LONG>(kErrorAccessDenied);
-    if (rc != SQLITE_DONE) return FromSqlite(rc);
-  }
-  if (LONG e = Query(*connection, kDeleteKeyValues).Int(1, target).Run(); e != 0) return e;
-  if (LONG e = Query(*connection, kDeleteKey).Int(1, target).Run(); e != 0) return e;
-  return transaction.Commit();
+  return RunWrite([&](Connection& connection) -> LONG {
+    std::int64_t target = 0;
+    if (LONG error = FindBelow(connection, call.id, path, &target); error != 0) return error;
+    if (target <= 4) return static_cast<LONG>(kErrorAccessDenied);  // a predefined root
+    {
+      Query query(connection, kHasChild);
+      int rc = query.Int(1, target).Step();
+      if (rc == SQLITE_ROW) return static_cast<LONG>(kErrorAccessDenied);
+      if (rc != SQLITE_DONE) return FromSqlite(rc);
+    }
+    if (LONG e = Query(connection, kDeleteKeyValues).Int(1, target).Run(); e != 0) return e;
+    return Query(connection, kDeleteKey).Int(1, target).Run();
+  });
 }
 
 LONG RegEnumKey(HKEY key, DWORD index, std::string* name) {

@@ -67,6 +67,14 @@ LONG RegCloseKey(HKEY key);
 LONG RegQueryValueEx(HKEY key, const char* name, DWORD* type, BYTE* data, DWORD* size);
 LONG RegSetValueEx(HKEY key, const char* name, DWORD type, const BYTE* data, DWORD size);
 LONG RegDeleteValue(HKEY key, const char* name);
+
+// The same two for a value of the existing key at `subKey` below `key`, in one
+// step without opening that key (null or "" is `key` itself). A missing key
+// gives kErrorFileNotFound, as a missing value does; nothing is created.
+LONG RegGetValue(HKEY key, const char* subKey, const char* name, DWORD* type, BYTE* data,
+                 DWORD* size);
+LONG RegSetKeyValue(HKEY key, const char* subKey, const char* name, DWORD type,
+                    const BYTE* data, DWORD size);
 // Deletes a key that has no subkeys (kErrorAccessDenied otherwise).
 LONG RegDeleteKey(HKEY key, const char* subKey);
 

@@ -237,6 +237,29 @@ TEST(RegistryValues, SmallBuffersGetMoreDataAndTheSizeNeeded) {
   EXPECT_EQ(RegQueryValueEx(key, "v", nullptr, nullptr, nullptr), 0);
 }
 
+TEST(RegistryValues, SubKeyValuesInOneStepCreateNothing) {
+  Key key("OneStep\\Inner");
+  Key outer("OneStep");
+  const BYTE data[] = {1, 2, 3};
+  EXPECT_EQ(RegSetKeyValue(outer, "inner", "v", REG_BINARY, data, sizeof(data)), 0);
+  EXPECT_EQ(RegSetKeyValue(HKEY_LOCAL_MACHINE, "OneStep", "w", REG_SZ, data, 0), 0);
+  EXPECT_EQ(Read(key, "V"), std::string("\x01\x02\x03", 3));
+  BYTE buffer[3];
+  DWORD size = sizeof(buffer), type = 0;
+  EXPECT_EQ(RegGetValue(HKEY_LOCAL_MACHINE, "ONESTEP\\INNER", "v", &type, buffer, &size), 0);
+  EXPECT_EQ(type, REG_BINARY);
+  EXPECT_EQ(RegGetValue(outer, "", "w", &type, nullptr, &size), 0);
+  EXPECT_EQ(size, 0u);
+  EXPECT_EQ(RegGetValue(outer, nullptr, "w", nullptr, nullptr, nullptr), 0);
+
+  const LONG notFound = Err(kErrorFileNotFound);
+  EXPECT_EQ(RegSetKeyValue(outer, "Missing", "v", REG_BINARY, data, sizeof(data)), notFound);
+  EXPECT_EQ(RegGetValue(outer, "Missing", "v", &type, nullptr, &size), notFound);
+  EXPECT_EQ(RegGetValue(outer, "Inner", "missing", &type, nullptr, &size), notFound);
+  EXPECT_EQ(SubKeys(outer), std::vector<std::string>{"Inner"});
+  EXPECT_EQ(RegSetKeyValue(outer, "a\\\\b", "v", REG_BINARY, data, 1), Err(kErrorInvalidParameter));
+}
+
 TEST(RegistryValues, KeyInfoCountsAndLongestLengths) {
   Key key("Info");
   Key a("Short", key), b("LongerName", key);
@@ -309,10 +332,15 @@ TEST(RegistryConnect, OnlyThisMachineAndItsTwoReachableRoots) {
 TEST(RegistryConcurrency, ManyThreadsWritingLoseNothing) {
   constexpr int kThreads = 8;
   constexpr int kWrites = 150;
+  // Writes that fail are committed alongside the others: they must fail
+  // alone, leaving the rest of their commit in place.
+  HKEY gone = nullptr;
+  ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, "Gone", KEY_ALL_ACCESS, &gone, nullptr), 0);
+  ASSERT_EQ(RegDeleteKey(HKEY_LOCAL_MACHINE, "Gone"), 0);
   std::atomic<int> failures{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([t, &failures] {
+    threads.emplace_back([t, gone, &failures] {
       // Every thread also creates the same deep path: exactly one key results.
       HKEY key = nullptr;
       if (RegCreateKeyEx(HKEY_LOCAL_MACHINE, "Shared\\Deep\\Path", KEY_ALL_ACCESS, &key, nullptr) != 0) {
@@ -323,6 +351,8 @@ TEST(RegistryConcurrency, ManyThreadsWritingLoseNothing) {
         std::string name = "t" + std::to_string(t) + "_" + std::to_string(i);
         if (SetText(key, name.c_str(), name) != 0) ++failures;
         if (Read(key, name.c_str()) != Text(name.c_str())) ++failures;
+        if (t % 2 == 0 && SetText(gone, name.c_str(), name) != Err(kErrorKeyDeleted)) ++failures;
+        if (t % 4 == 1 && RegDeleteValue(key, "never written") != Err(kErrorFileNotFound)) ++failures;
       }
       RegCloseKey(key);
     });
@@ -335,6 +365,7 @@ TEST(RegistryConcurrency, ManyThreadsWritingLoseNothing) {
   DWORD values = 0;
   ASSERT_EQ(RegQueryInfoKey(key, nullptr, nullptr, &values, nullptr, nullptr), 0);
   EXPECT_EQ(values, static_cast<DWORD>(kThreads * kWrites));
+  RegCloseKey(gone);
 }
 
 TEST(RegistryConcurrency, MoreThreadsThanPooledConnectionsAllGetServed) {

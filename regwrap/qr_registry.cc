@@ -16,22 +16,39 @@ constexpr DWORD kAccessOnCreate = KEY_ALL_ACCESS;
 
 LONG ToLong(DWORD error) { return static_cast<LONG>(error); }
 
-// Reads a whole value of any size into `data`. The first guess covers the
-// usual small values, so that most reads take one query.
-LONG ReadWholeValue(HKEY key, const char* name, std::vector<BYTE>* data, DWORD* type) {
-  data->resize(256);
-  // A value may grow between two attempts; a few rounds settle it.
-  for (int attempt = 0; attempt < 8; ++attempt) {
-    DWORD size = static_cast<DWORD>(data->size());
-    LONG error = RegQueryValueEx(key, name, type, data->data(), &size);
-    if (error == 0) {
-      data->resize(size);
-      return 0;
-    }
-    if (error != ToLong(kErrorMoreData)) return error;
-    data->resize(size);
+// Reads a whole value of any size into `data`. The first attempt uses a buffer
+// on the stack that holds the usual small values, so most reads take one query.
+LONG ReadWholeValue(HKEY key, const char* subKey, const char* name, std::vector<BYTE>* data,
+                    DWORD* type) {
+  BYTE first[256];
+  DWORD size = sizeof(first);
+  LONG error = RegGetValue(key, subKey, name, type, first, &size);
+  if (error == 0) {
+    data->assign(first, first + size);
+    return 0;
   }
-  return ToLong(kErrorMoreData);
+  // A value may grow between two attempts; a few rounds settle it.
+  for (int attempt = 0; attempt < 8 && error == ToLong(kErrorMoreData); ++attempt) {
+    data->resize(size);
+    error = RegGetValue(key, subKey, name, type, data->data(), &size);
+    if (error == 0) data->resize(size);
+  }
+  return error;
+}
+
+// Splits a value name the way the operations descend: at each backslash that
+// does not start the rest. "A\\B\\v" is value "v" of subkey "A\\B"; "A\\\\v" is
+// value "\\v" of subkey "A". Returns the value name; `keys` gets the subkeys.
+const char* SplitValueName(const char* name, std::string* keys) {
+  const char* rest = name;
+  while (rest != nullptr) {
+    const char* slash = std::strchr(rest, '\\');
+    if (slash == nullptr || slash == rest) break;
+    if (!keys->empty()) *keys += '\\';
+    keys->append(rest, static_cast<std::size_t>(slash - rest));
+    rest = slash + 1;
+  }
+  return rest;
 }
 
 // The text form of a stored value: what the text reads return.
@@ -54,6 +71,7 @@ bool TextForm(const std::vector<BYTE>& data, DWORD type, std::string* text) {
 }
 
 std::string JoinPath(const std::string& parent, const std::string& child) {
+  if (child.empty()) return parent;
   return parent.empty() ? child : parent + "\\" + child;
 }
 
@@ -262,6 +280,30 @@ DWORD QRRegistry::GetLastError() { return m_dwLastError; }
 
 template <typename Operation>
 int QRRegistry::WithValueKey(const char* name, KeyUse use, Operation operation) {
+  // A wrapper that is not held open reaches the value from its root in one
+  // call; the steps below (open, descend, close) give the same result and are
+  // needed only to create keys or to use a held handle.
+  if (use != KeyUse::kDeleteFrom) {
+    HKEY root = nullptr;
+    std::string path;
+    {
+      std::lock_guard hold(m_Lock);
+      if (m_nOpenCount == 0 && m_strComputerName.empty()) {
+        root = m_hKeyRoot;
+        path = m_strKeyPath;
+      }
+    }
+    if (root != nullptr) {
+      std::string keys;
+      const char* leaf = SplitValueName(name, &keys);
+      LONG error = operation(root, JoinPath(path, keys).c_str(), leaf);
+      bool mayCreate = use == KeyUse::kCreate || (m_bCreateOnOpen && keys.empty());
+      if (error != ToLong(kErrorFileNotFound) || !mayCreate) {
+        m_dwLastError = static_cast<DWORD>(error);
+        return error == 0;
+      }
+    }
+  }
   const char* slash = name != nullptr ? std::strchr(name, '\\') : nullptr;
   if (slash != nullptr && slash != name) {
     std::string head(name, static_cast<std::size_t>(slash - name));
@@ -281,28 +323,28 @@ int QRRegistry::WithValueKey(const char* name, KeyUse use, Operation operation) 
     // Nothing to delete where there is no key; the open error stays readable.
     return use == KeyUse::kDeleteFrom ? 1 : 0;
   }
-  LONG error = operation(GetKey(), name);
+  LONG error = operation(GetKey(), nullptr, name);
   Close(0);
   m_dwLastError = static_cast<DWORD>(error);
   return error == 0;
 }
 
 int QRRegistry::ReadValue(const char* name, std::vector<BYTE>* data, DWORD* type) {
-  return WithValueKey(name, KeyUse::kRead, [&](HKEY key, const char* leaf) {
-    return ReadWholeValue(key, leaf, data, type);
+  return WithValueKey(name, KeyUse::kRead, [&](HKEY key, const char* subKey, const char* leaf) {
+    return ReadWholeValue(key, subKey, leaf, data, type);
   });
 }
 
 int QRRegistry::QueryValue(const char* name, BYTE* buffer, DWORD* size, DWORD* type,
                            BYTE** allocated) {
   if (allocated != nullptr) *allocated = nullptr;
-  return WithValueKey(name, KeyUse::kRead, [&](HKEY key, const char* leaf) -> LONG {
+  auto query = [&](HKEY key, const char* subKey, const char* leaf) -> LONG {
     if (buffer != nullptr || allocated == nullptr) {
-      return RegQueryValueEx(key, leaf, type, buffer, size);
+      return RegGetValue(key, subKey, leaf, type, buffer, size);
     }
     std::vector<BYTE> data;
     DWORD stored = REG_NONE;
-    LONG error = ReadWholeValue(key, leaf, &data, &stored);
+    LONG error = ReadWholeValue(key, subKey, leaf, &data, &stored);
     if (error != 0) return error;
     // Two spare NULs end any text, multi-strings included; an empty value
     // still gets a block.
@@ -311,12 +353,13 @@ int QRRegistry::QueryValue(const char* name, BYTE* buffer, DWORD* size, DWORD* t
     if (size != nullptr) *size = static_cast<DWORD>(data.size());
     if (type != nullptr) *type = stored;
     return 0;
-  });
+  };
+  return WithValueKey(name, KeyUse::kRead, query);
 }
 
 int QRRegistry::SetValue(const char* name, const BYTE* data, DWORD size, DWORD type) {
-  return WithValueKey(name, KeyUse::kCreate, [&](HKEY key, const char* leaf) {
-    return RegSetValueEx(key, leaf, type, data, size);
+  return WithValueKey(name, KeyUse::kCreate, [&](HKEY key, const char* subKey, const char* leaf) {
+    return RegSetKeyValue(key, subKey, leaf, type, data, size);
   });
 }
 
@@ -490,8 +533,9 @@ int QRRegistry::DoesKeyExist(const char* path) {
 }
 
 int QRRegistry::DeleteValue(const char* name) {
-  return WithValueKey(name, KeyUse::kDeleteFrom,
-                      [](HKEY key, const char* leaf) { return RegDeleteValue(key, leaf); });
+  return WithValueKey(name, KeyUse::kDeleteFrom, [](HKEY key, const char*, const char* leaf) {
+    return RegDeleteValue(key, leaf);
+  });
 }
 
 int QRRegistry::DeleteKey(const char* path) {

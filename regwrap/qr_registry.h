@@ -94,8 +94,9 @@ class QRRegistry {
   // an open key (reads and copies must not create keys).
   void AssignKey(const QRRegistry& parent, const char* subKey, const char* computer,
                  int createAtOnce);
-  // Runs `operation(key, leafName)` on the key that holds value `name`,
-  // descending into the subkeys named before its backslashes.
+  // Runs `operation(key, subKeyPath, leafName)` for value `name`, whose
+  // subkeys are named before its backslashes: either from the root with the
+  // whole path, or on the opened key (path null) after descending.
   template <typename Operation>
   int WithValueKey(const char* name, KeyUse use, Operation operation);
   // One of the counts that QueryKeyInfo reads; 0 when the key cannot be read.

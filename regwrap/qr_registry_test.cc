@@ -442,3 +442,33 @@ TEST(QRRegistrySetKey, AnOpenKeyAsRootIsOpenedAtOnce) {
 }
 
 }  // namespace
+
+// As the settings catalogue does: its own key is created by any operation.
+class CreatingRegistry : public QRRegistry {
+ public:
+  CreatingRegistry(const QRRegistry& parent, const char* path) : QRRegistry(parent, path) {
+    m_bCreateOnOpen = 1;
+  }
+};
+
+TEST(QRRegistryOpenClose, CreateOnPlainOpenMakesTheKeyOnFirstUse) {
+  ProductKey();
+  CreatingRegistry reader(QRRegistry(HKEY_LOCAL_MACHINE), "SOFTWARE\\Orrinvale\\Test\\Read");
+  EXPECT_EQ(reader.GetValue("v", DWORD{4}), 4u);
+  EXPECT_TRUE(KeyExists("SOFTWARE\\Orrinvale\\Test\\Read"));
+  // Subkeys in value names are still not created by reads.
+  EXPECT_EQ(reader.GetValue("Sub\\v", DWORD{4}), 4u);
+  EXPECT_FALSE(KeyExists("SOFTWARE\\Orrinvale\\Test\\Read\\Sub"));
+
+  CreatingRegistry writer(QRRegistry(HKEY_LOCAL_MACHINE), "SOFTWARE\\Orrinvale\\Test\\Write");
+  EXPECT_TRUE(writer.SetValue("v", DWORD{5}, REG_DWORD));
+  QRRegistry copy(writer);  // copies keep the behaviour
+  copy.DeleteKey("");
+  EXPECT_TRUE(copy.SetValue("v", DWORD{6}, REG_DWORD));
+  EXPECT_EQ(writer.GetValue("v", DWORD{0}), 6u);
+
+  QRRegistry plain(QRRegistry(HKEY_LOCAL_MACHINE), "SOFTWARE\\Orrinvale\\Test\\Plain");
+  EXPECT_FALSE(plain.SetValue("v", DWORD{5}, REG_DWORD));
+  EXPECT_EQ(plain.GetLastError(), kErrorFileNotFound);
+  EXPECT_FALSE(KeyExists("SOFTWARE\\Orrinvale\\Test\\Plain"));
+}

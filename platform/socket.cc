@@ -267,9 +267,10 @@ int Recv(SOCKET s, void* buffer, std::size_t length, int flags) {
   }
 }
 
-int Send(SOCKET s, const void* data, std::size_t length) {
+int Send(SOCKET s, const void* data, std::size_t length, int flags) {
+  const int send_flags = MSG_NOSIGNAL | ((flags & MSG_DONTWAIT_FLAG) != 0 ? MSG_DONTWAIT : 0);
   for (;;) {
-    ssize_t n = ::send(s, data, length, MSG_NOSIGNAL);
+    ssize_t n = ::send(s, data, length, send_flags);
     if (n >= 0) return static_cast<int>(n);
     if (errno != EINTR) return Fail(errno);
   }
@@ -294,7 +295,9 @@ int RecvFrom(SOCKET s, void* buffer, std::size_t length, SocketAddress* from) {
   }
 }
 
-long long TransmitFile(SOCKET s, int fd, long long offset, long long length) {
+namespace {
+
+long long SendFileRange(SOCKET s, int fd, long long offset, long long length, bool dontWait) {
   off_t position = static_cast<off_t>(offset);
   long long sent = 0;
   while (sent < length) {
@@ -302,6 +305,7 @@ long long TransmitFile(SOCKET s, int fd, long long offset, long long length) {
     if (n < 0) {
       if (errno == EINTR) continue;
       if (errno == EAGAIN) {
+        if (dontWait) return sent > 0 ? sent : Fail(EAGAIN);
         if (WaitFor(s, POLLOUT, 60000, nullptr) <= 0) return -1;
         continue;
       }
@@ -310,6 +314,19 @@ long long TransmitFile(SOCKET s, int fd, long long offset, long long length) {
     if (n == 0) break;  // the file is shorter than announced
     sent += n;
   }
+  return sent;
+}
+
+}  // namespace
+
+long long TransmitFile(SOCKET s, int fd, long long offset, long long length, int flags) {
+  if ((flags & MSG_DONTWAIT_FLAG) == 0) return SendFileRange(s, fd, offset, length, false);
+  // sendfile has no per-call flag: the socket is non-blocking for this call only.
+  const int mode = ::fcntl(s, F_GETFL, 0);
+  if (mode < 0) return Fail(errno);
+  if ((mode & O_NONBLOCK) == 0 && ::fcntl(s, F_SETFL, mode | O_NONBLOCK) != 0) return Fail(errno);
+  long long sent = SendFileRange(s, fd, offset, length, true);
+  if ((mode & O_NONBLOCK) == 0) ::fcntl(s, F_SETFL, mode);
   return sent;
 }
 

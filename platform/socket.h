@@ -93,15 +93,20 @@ int WaitReadable(SOCKET s, DWORD timeoutMs, const SocketCancel* cancel = nullptr
 int WaitWritable(SOCKET s, DWORD timeoutMs, const SocketCancel* cancel = nullptr);
 
 constexpr int MSG_PEEK_FLAG = 1;
+// Send and TransmitFile: take only what fits now instead of blocking until
+// everything is queued, so a writer's own writability wait bounds the time a
+// peer that stops reading can hold it. Nothing fits: -1 with WSAEWOULDBLOCK.
+constexpr int MSG_DONTWAIT_FLAG = 2;
 // Bytes received (0: the peer closed), or -1.
 int Recv(SOCKET s, void* buffer, std::size_t length, int flags = 0);
 // Bytes sent, or -1. Never raises SIGPIPE.
-int Send(SOCKET s, const void* data, std::size_t length);
+int Send(SOCKET s, const void* data, std::size_t length, int flags = 0);
 int SendTo(SOCKET s, const void* data, std::size_t length, const SocketAddress& to);
 int RecvFrom(SOCKET s, void* buffer, std::size_t length, SocketAddress* from);
 // Sends `length` bytes of the open file `fd` from `offset` with the kernel's
-// file transmission. Bytes sent, or -1.
-long long TransmitFile(SOCKET s, int fd, long long offset, long long length);
+// file transmission. Bytes sent, or -1. With MSG_DONTWAIT_FLAG it returns
+// after what fits now (fewer bytes than asked).
+long long TransmitFile(SOCKET s, int fd, long long offset, long long length, int flags = 0);
 
 // Ends pending socket waits: once Cancel() is called every wait given this
 // object returns at once, now and later, until Reset().

@@ -1,0 +1,118 @@
+#include "cache/kibo_folder.h"
+
+#include <algorithm>
+#include <ctime>
+#include <filesystem>
+#include <system_error>
+
+#include "platform/file.h"
+#include "platform/system.h"
+#include "platform/trace.h"
+
+namespace fs = std::filesystem;
+using platform::DWORD;
+
+namespace {
+
+constexpr DWORD kTraceFolder = 0x8;
+constexpr std::int64_t kSecondsPerDay = 86400;
+
+DWORD ErrorOf(const std::error_code& error) {
+  switch (static_cast<std::errc>(error.value())) {
+    case std::errc::no_such_file_or_directory: return platform::kErrorFileNotFound;
+    case std::errc::not_a_directory: return platform::kErrorPathNotFound;
+    case std::errc::permission_denied:
+    case std::errc::operation_not_permitted:
+    case std::errc::read_only_file_system: return platform::kErrorAccessDenied;
+    case std::errc::filename_too_long: return platform::kErrorFilenameExcedRange;
+    default: return platform::kErrorWriteFault;
+  }
+}
+
+bool IsReadOnly(const fs::directory_entry& entry) {
+  std::error_code error;
+  fs::perms permissions = entry.status(error).permissions();
+  return !error && (permissions & fs::perms::owner_write) == fs::perms::none;
+}
+
+}  // namespace
+
+void CKiboFolder::CreateDirectoryPath(const std::string& input) {
+  std::string path = input;
+  if (!path.empty() && path.back() == '/') path.pop_back();
+  // The root, or nothing at all: there is nothing to create.
+  if (path.empty() || platform::DirectoryExists(path)) return;
+  if (platform::CreateDirectory(path)) return;
+
+  DWORD error = platform::GetLastError();
+  if (error == platform::kErrorPathNotFound) {
+    const std::size_t cut = path.find_last_of('/');
+    if (cut != std::string::npos && cut > 0) {
+      CreateDirectoryPath(path.substr(0, cut));
+      if (platform::CreateDirectory(path)) return;
+      error = platform::GetLastError();
+    }
+  }
+  // Another thread or process may have created it meanwhile.
+  if (error == platform::kErrorAlreadyExists && platform::DirectoryExists(path)) return;
+  throw CFileException(error, path);
+}
+
+bool CKiboFolder::MatchesPattern(std::string_view name, std::string_view pattern) {
+  // Greedy matching with one backtrack point: the last "*" seen.
+  std::size_t n = 0, p = 0;
+  std::size_t starAt = std::string_view::npos, nameAtStar = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == name[n])) {
+      ++n;
+      ++p;
+    } else if (p < pattern.size() && pattern[p] == '*') {
+      starAt = p++;
+      nameAtStar = n;
+    } else if (starAt != std::string_view::npos) {
+      p = starAt + 1;
+      n = ++nameAtStar;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+void CKiboFolder::DeleteAgedFiles(const std::string& directoryIn, const std::string& pattern,
+                                  unsigned int days) {
+  std::string directory = directoryIn;
+  std::replace(directory.begin(), directory.end(), '\\', '/');
+  if (directory.empty() || directory.back() != '/') directory += '/';
+
+  std::error_code error;
+  fs::directory_iterator it(directory, error);
+  if (error) {
+    if (error == std::errc::no_such_file_or_directory) return;
+    throw CFileException(ErrorOf(error), directory);
+  }
+  const std::int64_t now = std::time(nullptr);
+  for (; it != fs::directory_iterator(); it.increment(error)) {
+    const fs::directory_entry& entry = *it;
+    const std::string name = entry.path().filename().string();
+    if (!MatchesPattern(name, pattern)) continue;
+    std::error_code kindError;
+    if (entry.is_directory(kindError) || IsReadOnly(entry)) continue;
+
+    const std::string fullPath = directory + name;
+    const std::int64_t modified = platform::FileModificationTime(fullPath);
+    if (modified < 0) continue;  // gone since the listing
+    const std::int64_t ageDays = (now - modified) / kSecondsPerDay;
+    if (ageDays < static_cast<std::int64_t>(days)) continue;
+
+    trace(kTraceFolder, "CKiboFolder:DeleteAgedFiles - Removing file: %s\n", fullPath.c_str());
+    std::error_code removeError;
+    if (!fs::remove(fullPath, removeError) && removeError) {
+      throw CFileException(ErrorOf(removeError), fullPath);
+    }
+  }
+  if (error) throw CFileException(ErrorOf(error), directory);
+  trace(kTraceFolder, "CKiboFolder::DeleteAgedFiles- Removed files in directory: %s\n",
+        directory.c_str());
+}

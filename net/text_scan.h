@@ -1,0 +1,29 @@
+// Small scanners for protocol text: numbers read the way the C library's
+// atol/atoi/atof read them (leading blanks, optional sign, digits, stop at the
+// first other character), but without their undefined behaviour on overflow.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace net {
+
+// The number at the start of `text`, saturated to the 32-bit signed range.
+std::int32_t ScanLong(std::string_view text);
+// The same, as the 32-bit unsigned bit pattern that a C cast would give.
+std::uint32_t ScanUnsigned(std::string_view text);
+// The decimal fraction at the start of `text` ("1.0", " 1", "0.9x"); 0 when
+// there is none. Independent of the locale.
+double ScanDecimal(std::string_view text);
+
+bool EqualsNoCase(std::string_view a, std::string_view b);
+// `text` without blanks and tabs at either end.
+std::string_view TrimBlanks(std::string_view text);
+
+// Finds the line that starts at `start` within its first `window` bytes:
+// `rawLength` is its length with the line end (LF, or CR LF), `text` its
+// text without it. False when no line end is in the window.
+bool FindLine(const char* start, std::size_t window, std::size_t& rawLength, std::string_view& text);
+
+}  // namespace net

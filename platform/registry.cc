@@ -511,6 +511,11 @@ class WriteOp {
 // write is committed, or with the error that kept it out.
 class WriteQueue {
  public:
+  static WriteQueue& Instance() {
+    static WriteQueue* queue = new WriteQueue;  // outlives static destructors
+    return *queue;
+  }
+
   LONG Run(const WriteOp& op) {
     Pending self(&op);
     std::unique_lock hold(lock_);
@@ -542,6 +547,17 @@ class WriteQueue {
 
  private:
   static constexpr std::size_t kMaxBatch = 64;
+
+  WriteQueue() {
+    // A forked child has none of its parent's other threads: it starts with
+    // an empty queue, and gets the lock free.
+    ::pthread_atfork([] { Instance().lock_.lock(); }, [] { Instance().lock_.unlock(); },
+                     [] {
+                       Instance().waiting_.clear();
+                       Instance().leading_ = false;
+                       Instance().lock_.unlock();
+                     });
+  }
 
   struct Pending {
     explicit Pending(const WriteOp* write) : op(write) {}
@@ -598,8 +614,7 @@ class WriteQueue {
 // Runs `function(connection)` as one atomic, committed write.
 template <typename Function>
 LONG RunWrite(Function function) {
-  static WriteQueue* queue = new WriteQueue;  // outlives static destructors
-  return queue->Run(WriteOp(function));
+  return WriteQueue::Instance().Run(WriteOp(function));
 }
 
 // ---------------------------------------------------------------------------

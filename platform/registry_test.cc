@@ -496,6 +496,22 @@ TEST(RegistryProcesses, TwoProcessesSeeEachOthersWrites) {
   EXPECT_EQ(Read(key, "from child"), Text("pong"));
 }
 
+TEST(RegistryProcesses, ForkedChildUsesConnectionsOfItsOwn) {
+  Key key("Forked");
+  ASSERT_EQ(SetText(key, "from parent", "ping"), 0);  // the pool holds connections now
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    bool ok = Read(key, "from parent") == Text("ping") && SetText(key, "from child", "pong") == 0;
+    ::_exit(ok ? 0 : 1);
+  }
+  ASSERT_GT(pid, 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(Read(key, "from child"), Text("pong"));
+  EXPECT_EQ(SetText(key, "after", "x"), 0);
+}
+
 TEST(RegistryProcesses, KilledWriterLeavesEveryCommittedValue) {
   Key key("Processes");
   ASSERT_EQ(SetText(key, "before", "kept"), 0);

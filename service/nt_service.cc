@@ -439,9 +439,10 @@ void StopFromSignal(int) {
 // service has finished starting.
 void CNTService::WaitWhileStarting() {
   CNTService* self = m_pThis;
+  // Before the service main runs the state is still the initial "stopped",
+  // so only running or a finished service main end the wait.
   while (self != nullptr && !self->m_bServiceMainFinished &&
-         self->Status().dwCurrentState != platform::SERVICE_RUNNING &&
-         self->Status().dwCurrentState != platform::SERVICE_STOPPED) {
+         self->Status().dwCurrentState != platform::SERVICE_RUNNING) {
     platform::Sleep(50);
   }
 }

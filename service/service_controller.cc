@@ -1,46 +1,18 @@
 #include "service/service_controller.h"
 
+#include <ctime>
+
 #include "platform/service_control.h"
 #include "platform/trace.h"
 #include "service/nt_service.h"
+#include "txlog/transaction_log.h"
 
 namespace {
 
-constexpr platform::DWORD kStepWaitHint = 10000;
+using platform::DWORD;
 
-const char* const kStartSteps[] = {
-    "Creating Transaction Log and Agents List",
-    "Creating Administration Connection Manager",
-    "Creating Corporate Data Object",
-    "Creating Flash Data Object",
-    "Creating Notes Data Object",
-    "Creating Redirection Data Object",
-    "Creating Thread Pool",
-    "Creating the Agents",
-    "Creating Performance Monitoring Thread",
-    "Creating Connection Managers",
-    "Creating Beacon Reader",
-    "Creating Heart Beat",
-    "Creating Java Connection Manager",
-};
-
-const char* const kStopSteps[] = {
-    "Terminating All HTTP Streams",
-    "Destroying Heart Beat",
-    "Destroying Beacon Reader",
-    "Shuting down connection managers",
-    "Turning off Performance Monitoring",
-    "Destroying Thread Pool",
-    "Destroying Agents",
-    "Destroying Transaction Log and Agents List",
-    "Destroying Java Connection Manager",
-    "Destroying Corporate Data Object",
-    "Destroying Flash data object",
-    "Destroying Notes Data object",
-    "Destroying Redirection Data object",
-    "Destroying Administration Connection Manager",
-    "Destroying Service Controller",
-};
+constexpr DWORD kStepWaitHint = 10000;
+constexpr const char* kBuildStatus = "Build 1.1.68 domino";
 
 }  // namespace
 
@@ -70,23 +42,86 @@ void ServiceController::ReportStop(const char* text) {
   }
 }
 
-platform::DWORD ServiceController::Start(CNTService* service) {
+DWORD ServiceController::Start(CNTService* service) {
   if (m_bStarted) return kErrAlreadyStarted;
   m_pService = service;
   m_bFirstReport = true;
-  for (const char* step : kStartSteps) {
-    ReportStart(step);
+
+  struct Step {
+    const char* text;
+    DWORD (ServiceController::*work)();
+  };
+  // Steps whose parts do not exist yet only report themselves.
+  static constexpr Step kSteps[] = {
+      {"Creating Transaction Log and Agents List", &ServiceController::CreateTransactionLogAndAgentList},
+      {"Creating Administration Connection Manager", nullptr},
+      {"Creating Corporate Data Object", nullptr},
+      {"Creating Flash Data Object", nullptr},
+      {"Creating Notes Data Object", nullptr},
+      {"Creating Redirection Data Object", nullptr},
+      {"Creating Thread Pool", nullptr},
+      {"Creating the Agents", nullptr},
+      {"Creating Performance Monitoring Thread", nullptr},
+      {"Creating Connection Managers", nullptr},
+      {"Creating Beacon Reader", nullptr},
+      {"Creating Heart Beat", nullptr},
+      {"Creating Java Connection Manager", nullptr},
+  };
+  for (const Step& step : kSteps) {
+    ReportStart(step.text);
+    if (step.work == nullptr) continue;
+    DWORD result = (this->*step.work)();
+    if (result != 0) return result;
   }
   m_bStarted = 1;
   return 0;
 }
 
-platform::DWORD ServiceController::Stop() {
+DWORD ServiceController::Stop() {
   if (!m_bStarted) return kErrNotStarted;
   m_bFirstReport = true;
-  for (const char* step : kStopSteps) {
-    ReportStop(step);
-  }
+  ReportStop("Terminating All HTTP Streams");
+  ReportStop("Destroying Heart Beat");
+  ReportStop("Destroying Beacon Reader");
+  ReportStop("Shuting down connection managers");
+  ReportStop("Turning off Performance Monitoring");
+  ReportStop("Destroying Thread Pool");
+  ReportStop("Destroying Agents");
+  ReportStop("Destroying Transaction Log and Agents List");
+  DestroyTransactionLogAndAgentList();
+  ReportStop("Destroying Java Connection Manager");
+  ReportStop("Destroying Corporate Data Object");
+  ReportStop("Destroying Flash data object");
+  ReportStop("Destroying Notes Data object");
+  ReportStop("Destroying Redirection Data object");
+  ReportStop("Destroying Administration Connection Manager");
+  ReportStop("Destroying Service Controller");
   m_bStarted = 0;
   return 0;
 }
+
+// --- start steps ---------------------------------------------------------------
+
+DWORD ServiceController::CreateTransactionLogAndAgentList() {
+  if (!m_pSettings) m_pSettings = std::make_unique<CPRegistry>();
+  if (!m_pSettings) return kErrSettings;
+  if (m_pSettings->Open(1)) {
+    char since[64] = {};
+    std::time_t now = std::time(nullptr);
+    std::tm local {};
+    ::localtime_r(&now, &local);
+    std::strftime(since, sizeof(since), "%a %b %d %H:%M:%S %Y", &local);
+    m_pSettings->SetStatisticsRunningSince(since);
+    m_pSettings->SetStatisticsMajorVersion(1);
+    m_pSettings->SetStatisticsMinorVersion(1);
+    m_pSettings->SetStatisticsBuildStatus(kBuildStatus);
+    m_pSettings->Close(0);
+  }
+  // Without a log the server runs on and records nothing.
+  if (!m_pTransactionLog) m_pTransactionLog = OpenViewerTransactionLog(*m_pSettings);
+  return 0;
+}
+
+// --- stop steps ----------------------------------------------------------------
+
+void ServiceController::DestroyTransactionLogAndAgentList() { m_pTransactionLog.reset(); }

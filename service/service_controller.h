@@ -1,11 +1,16 @@
 // ServiceController: owns every long-lived part of the running server.
 // Start builds the server in thirteen fixed steps and Stop takes it down in
-// fifteen, each announced to the service frame as a status report.
+// fifteen, each announced to the service frame as a status report. A step
+// that fails ends Start with its code, leaving what was built so far.
 #pragma once
 
+#include <memory>
+
+#include "config/cp_registry.h"
 #include "platform/types.h"
 
 class CNTService;
+class CPTransactionLog;
 
 class ServiceController {
  public:
@@ -36,11 +41,22 @@ class ServiceController {
   platform::DWORD Stop();
   bool Started() const { return m_bStarted != 0; }
 
+  // What the steps built (for the service's own checks and the tests).
+  CPRegistry* Settings() const { return m_pSettings.get(); }
+  CPTransactionLog* TransactionLog() const { return m_pTransactionLog.get(); }
+
  private:
   void ReportStart(const char* text);
   void ReportStop(const char* text);
 
+  // Start steps.
+  platform::DWORD CreateTransactionLogAndAgentList();
+  // Stop steps.
+  void DestroyTransactionLogAndAgentList();
+
   int m_bStarted = 0;
   CNTService* m_pService = nullptr;
   bool m_bFirstReport = true;
+  std::unique_ptr<CPRegistry> m_pSettings;
+  std::unique_ptr<CPTransactionLog> m_pTransactionLog;
 };

@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <memory>
@@ -30,6 +31,7 @@
 #include <shared_mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_set>
 #include <vector>
 
@@ -287,6 +289,9 @@ constexpr std::array<const char*, kSqlCount> kSqlText = {
     "SELECT name, type, length(data) FROM vals WHERE key = ?1 ORDER BY id LIMIT 1 OFFSET ?2",
 };
 
+// Called after each commit with the number of frames in the log.
+int AfterCommit(void*, sqlite3* db, const char*, int frames);
+
 class Connection {
  public:
   ~Connection() {
@@ -302,7 +307,11 @@ class Connection {
                              nullptr);
     if (rc == SQLITE_OK) {
       sqlite3_busy_handler(connection->db_, WaitWhileBusy, nullptr);
-      rc = sqlite3_exec(connection->db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;",
+      // Replaces SQLite's own checkpoints on commit (see AfterCommit).
+      sqlite3_wal_hook(connection->db_, AfterCommit, nullptr);
+      rc = sqlite3_exec(connection->db_, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"
+                        // A log that grew in a burst shrinks back when it starts over.
+                        " PRAGMA journal_size_limit=4194304;",
                         nullptr, nullptr, nullptr);
     }
     if (rc == SQLITE_OK) rc = connection->CreateSchema();
@@ -321,6 +330,9 @@ class Connection {
   }
 
   std::int64_t LastInsertId() const { return sqlite3_last_insert_rowid(db_); }
+  // Copies what the log holds into the database, as far as readers allow,
+  // without waiting for anyone.
+  void Checkpoint() { sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr); }
   int Changes() const { return sqlite3_changes(db_); }
 
  private:
@@ -610,6 +622,73 @@ class WriteQueue {
   std::vector<Pending*> waiting_;
   bool leading_ = false;
 };
+
+// Checkpoints wait for the disk (they sync the log and the database), so they
+// run on a thread of their own rather than in the commit of some writer. The
+// log starts over only when a writer finds it wholly copied, which a steady
+// stream of writes may never let the thread see; so a writer finishes the
+// copy itself (mostly done by then, but synced) when the log grows long.
+class Checkpointer {
+ public:
+  static constexpr int kStartFrames = 1000;
+  static constexpr int kForceFrames = 4000;
+
+  static Checkpointer& Instance() {
+    static Checkpointer* checkpointer = new Checkpointer;  // outlives static destructors
+    return *checkpointer;
+  }
+
+  void Request() {
+    std::lock_guard hold(lock_);
+    requested_ = true;
+    if (!running_) {
+      running_ = true;
+      std::thread([this] { Loop(); }).detach();
+    }
+    wake_.notify_one();
+  }
+
+ private:
+  Checkpointer() {
+    // A forked child has no checkpoint thread: it starts its own when needed.
+    ::pthread_atfork([] { Instance().lock_.lock(); }, [] { Instance().lock_.unlock(); },
+                     [] {
+                       Instance().running_ = false;
+                       Instance().requested_ = false;
+                       Instance().lock_.unlock();
+                     });
+  }
+
+  [[noreturn]] void Loop() {
+    std::unique_lock hold(lock_);
+    while (true) {
+      wake_.wait(hold, [this] { return requested_; });
+      requested_ = false;
+      hold.unlock();
+      {
+        PooledConnection connection;
+        if (connection) connection->Checkpoint();
+      }
+      // Commits keep asking while the log is long; one pass per pause is enough.
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      hold.lock();
+    }
+  }
+
+  std::mutex lock_;
+  std::condition_variable wake_;
+  bool requested_ = false;
+  bool running_ = false;
+};
+
+int AfterCommit(void*, sqlite3* db, const char*, int frames) {
+  if (frames >= Checkpointer::kForceFrames) {
+    sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+  } else if (frames >= Checkpointer::kStartFrames) {
+    Checkpointer::Instance().Request();
+  }
+  return SQLITE_OK;
+}
 
 // Runs `function(connection)` as one atomic, committed write.
 template <typename Function>

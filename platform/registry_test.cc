@@ -8,10 +8,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <thread>
@@ -388,6 +390,26 @@ TEST(RegistryConcurrency, MoreThreadsThanPooledConnectionsAllGetServed) {
   }
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(failures.load(), 0);
+}
+
+TEST(RegistryConcurrency, TheLogIsCopiedIntoTheDatabaseAndStaysBounded) {
+  Key key("Checkpoints");
+  const std::string value(1000, 'c');
+  std::string database = MachineRoot() + "/registry.db";
+  std::uintmax_t largestLog = 0;
+  for (int i = 0; i < 6000; ++i) {
+    ASSERT_EQ(SetText(key, ("v" + std::to_string(i % 1500)).c_str(), value), 0);
+    if (i % 500 == 0) largestLog = std::max(largestLog, std::filesystem::file_size(database + "-wal"));
+  }
+  // Every commit adds at least a page to the log; it must have started over.
+  EXPECT_LT(largestLog, std::uintmax_t{24} << 20);
+  // The values reach the database file itself, without any further writes.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (std::filesystem::file_size(database) < 1500 * 1000 &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_GE(std::filesystem::file_size(database), std::uintmax_t{1500 * 1000});
 }
 
 // Other processes are this test program run again with one of the child

@@ -113,7 +113,9 @@ long long CHTTPSocketRequest::ReadBody(CHTTPMessage& message, std::size_t maxBod
     return Fail(platform::WSAEMSGSIZE);
   }
   // Grows as the bytes arrive rather than on the peer's word alone.
-  const std::size_t wanted = announced ? static_cast<std::size_t>(length) : maxBody + 1;
+  // One byte past the bound shows that a body to the close is too long.
+  const std::size_t wanted = announced ? static_cast<std::size_t>(length)
+                                       : maxBody + (maxBody < std::numeric_limits<std::size_t>::max() ? 1 : 0);
   char piece[16384];
   while (body.size() < wanted) {
     int got = Read(piece, std::min(sizeof(piece), wanted - body.size()), false);

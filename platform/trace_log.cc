@@ -24,7 +24,10 @@ bool ReadTraceValue(const char* name, DWORD* type, std::string* data) {
     data->assign(size, '\0');
     ok = RegQueryValueEx(key, name, type, reinterpret_cast<BYTE*>(data->data()), &size) == 0;
     data->resize(ok ? size : 0);
-    while (!data->empty() && data->back() == '\0') data->pop_back();
+    // Text ends at its NUL; numbers keep all their bytes.
+    if (*type != REG_DWORD && *type != REG_BINARY) {
+      while (!data->empty() && data->back() == '\0') data->pop_back();
+    }
   }
   RegCloseKey(key);
   return ok;

@@ -66,6 +66,16 @@ TEST(TraceLog, FileFollowsTheSettingWithinTheCheckInterval) {
   EXPECT_LE(lines, 1002u);
 }
 
+TEST(TraceLog, NumericMaskIsHonoured) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyEx(HKEY_LOCAL_MACHINE, kZondrelKeyPath, KEY_ALL_ACCESS, &key, nullptr), 0);
+  DWORD mask = 0x00000201;  // high bytes zero
+  RegSetValueEx(key, "TraceMask", REG_DWORD, reinterpret_cast<const BYTE*>(&mask), sizeof(mask));
+  RegCloseKey(key);
+  ModuleTraceLog().Reload();
+  EXPECT_EQ(ModuleTraceLog().Mask(), 0x201u);
+}
+
 TEST(TraceLog, LongMessagesAreCutNotOverrun) {
   std::string base = testing_support::TestRoot() + "/long";
   SetText("TraceFilename", base);

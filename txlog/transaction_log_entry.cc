@@ -104,9 +104,13 @@ void CPTransactionLogEntry::SetBytes(std::uint64_t bytes) {
 }
 
 void CPTransactionLogEntry::SetTimeTaken(double seconds) {
-  // Measured first: a huge value has more digits than any fixed buffer.
-  const int length = std::snprintf(nullptr, 0, "%5.4f", seconds);
-  if (length > 0) {
+  // A huge value has more digits than the buffer: it is measured and
+  // formatted again at its full length.
+  char text[32];
+  const int length = std::snprintf(text, sizeof(text), "%5.4f", seconds);
+  if (length >= 0 && static_cast<std::size_t>(length) < sizeof(text)) {
+    m_TimeTaken.assign(text, static_cast<std::size_t>(length));
+  } else if (length > 0) {
     m_TimeTaken.assign(static_cast<std::size_t>(length) + 1, '\0');
     std::snprintf(m_TimeTaken.data(), m_TimeTaken.size(), "%5.4f", seconds);
     m_TimeTaken.resize(static_cast<std::size_t>(length));

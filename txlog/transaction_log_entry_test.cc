@@ -3,13 +3,27 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
-#include <regex>
 
 #include "txlog/log_testing.h"
 
 namespace {
 
 using txlog_testing::FillEntry;
+
+// The line with its "YYYY-MM-DD hh:mm:ss" value replaced by "DATE TIME", or
+// an empty text when it has none.
+std::string WithoutDateTime(const std::string& line) {
+  const std::string shape = "dddd-dd-dd dd:dd:dd";
+  for (std::size_t at = 0; at + shape.size() <= line.size(); ++at) {
+    bool matches = true;
+    for (std::size_t i = 0; i < shape.size() && matches; ++i) {
+      const char c = line[at + i];
+      matches = shape[i] == 'd' ? (c >= '0' && c <= '9') : c == shape[i];
+    }
+    if (matches) return line.substr(0, at) + "DATE TIME" + line.substr(at + shape.size());
+  }
+  return {};
+}
 
 TEST(TransactionLogEntry, LineHoldsTheFieldsInOrderWithDashesForUnsetOnes) {
   CPTransactionLogEntry entry;
@@ -21,9 +35,8 @@ TEST(TransactionLogEntry, LineHoldsTheFieldsInOrderWithDashesForUnsetOnes) {
   EXPECT_LE(entry.Time(), static_cast<std::uint32_t>(std::time(nullptr)));
 
   // No upstream contact: r-ip and rs-status stay "-".
-  const std::regex viewer(
-      R"(10\.1\.2\.3        \d{4}-\d\d-\d\d \d\d:\d\d:\d\d GET /KIBO-1/news 200 512 0\.2500 3 - -\r\n)");
-  EXPECT_TRUE(std::regex_match(entry.Line(), viewer)) << entry.Line();
+  EXPECT_EQ(WithoutDateTime(entry.Line()),
+            "10.1.2.3        DATE TIME GET /KIBO-1/news 200 512 0.2500 3 - -\r\n");
 
   FillEntry(entry, "/KIBO-1/news");
   entry.SetUpstreamHost("192.168.7.1");
@@ -35,9 +48,8 @@ TEST(TransactionLogEntry, LineHoldsTheFieldsInOrderWithDashesForUnsetOnes) {
   CPAdminTransactionLogEntry admin;
   FillEntry(admin, "/Admin");
   admin.Format();
-  const std::regex adminLine(
-      R"(10\.1\.2\.3        \d{4}-\d\d-\d\d \d\d:\d\d:\d\d GET /Admin 200 512 0\.2500 3\r\n)");
-  EXPECT_TRUE(std::regex_match(admin.Line(), adminLine)) << admin.Line();
+  EXPECT_EQ(WithoutDateTime(admin.Line()),
+            "10.1.2.3        DATE TIME GET /Admin 200 512 0.2500 3\r\n");
 }
 
 TEST(TransactionLogEntry, FormatsOnlyWhatWasFilledSinceTheLastFormat) {
@@ -51,8 +63,7 @@ TEST(TransactionLogEntry, FormatsOnlyWhatWasFilledSinceTheLastFormat) {
   entry.Format();
   EXPECT_FALSE(entry.IsFilled());
   const std::string first = entry.Line();
-  EXPECT_TRUE(std::regex_match(first, std::regex(R"(- [-0-9]{10} [:0-9]{8} - - 204( -){5}\r\n)")))
-      << first;
+  EXPECT_EQ(WithoutDateTime(first), "- DATE TIME - - 204 - - - - -\r\n");
 
   // Not filled again: the line is left as it was.
   entry.Format();
@@ -64,8 +75,7 @@ TEST(TransactionLogEntry, FormatsOnlyWhatWasFilledSinceTheLastFormat) {
   EXPECT_EQ(entry.Time(), 0u);
   entry.MarkFilled();
   entry.Format();
-  EXPECT_TRUE(std::regex_match(entry.Line(), std::regex(R"(- [-0-9]{10} [:0-9]{8}( -){8}\r\n)")))
-      << entry.Line();
+  EXPECT_EQ(WithoutDateTime(entry.Line()), "- DATE TIME - - - - - - - -\r\n");
 }
 
 TEST(TransactionLogEntry, NetworkTextsCannotSplitFieldsOrLines) {

@@ -19,7 +19,6 @@ using poolmgr_testing::Eventually;
 using testing_support::ReadFile;
 using txlog_testing::AddRequest;
 using txlog_testing::CountOf;
-using txlog_testing::FillEntry;
 using txlog_testing::UseNewLogDirectory;
 
 namespace {

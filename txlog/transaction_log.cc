@@ -49,8 +49,11 @@ std::unique_ptr<CPTransactionLog> OpenLog(const CPRegistry& settings, const char
                                           const char* eventName, const char* fields,
                                           const char* prefix, const char* numberValue) {
   CPRegistry reader = settings;
+  std::string directory = reader.GetTransactionLogDirectory();
+  // An empty setting would put the logs at the top of the file system.
+  if (directory.empty()) directory = reader.GetDefaultTransactionLogDirectory();
   auto log = std::make_unique<CPTransactionLog>(settings, threadName, eventName);
-  if (!log->Init(fields, prefix, reader.GetTransactionLogDirectory(),
+  if (!log->Init(fields, prefix, directory,
                  reader.GetTransactionLogMaxFileSize(), numberValue)) {
     return nullptr;
   }
@@ -155,6 +158,9 @@ int CPTransactionLog::FlushLocked() {
 
 int CPTransactionLog::WriteLocked(const char* data, std::size_t length) {
   if (!m_Enabled || m_Suspended.load() || !m_Initialised) return 0;
+  // A file deleted while open (by the purge with a short age, or by hand)
+  // would swallow every line written to it: it is created afresh.
+  if (m_File && !platform::FileExists(m_CurrentFileName)) m_File.reset();
   if (!m_File && !OpenCurrentFileLocked()) return 0;
 
   // A file that holds entries is left for the next number when these bytes
@@ -218,10 +224,6 @@ void CPTransactionLog::Purge() {
     // Tried again at the next purge.
     trace(kTraceLog, "CPTransactionLog: purge stopped: %s\n", error.what());
   }
-  // With a short age the purge may take the open file too; writing on into
-  // a deleted file would lose every line, so it is opened afresh.
-  std::lock_guard<std::mutex> lock(m_BufferLock);
-  if (m_File && !platform::FileExists(m_CurrentFileName)) m_File.reset();
 }
 
 bool CPTransactionLog::WriterFlush() {

@@ -139,6 +139,33 @@ TEST(TransactionLogFiles, LongLineLargerThanTheSizeLimitStillGetsAFile) {
   EXPECT_FALSE(fs::exists(dir + "Tx000003.log"));
 }
 
+TEST(TransactionLogFiles, FileDeletedWhileOpenIsCreatedAfresh) {
+  const std::string dir = UseNewLogDirectory();
+  auto log = OpenViewerTransactionLog(CPRegistry());
+  ASSERT_NE(log, nullptr);
+  AddRequest(*log, "/one");
+  ASSERT_EQ(log->Flush(), 1);
+  fs::remove(dir + "Tx000001.log");
+  AddRequest(*log, "/two");
+  ASSERT_EQ(log->Flush(), 1);
+  const std::string text = ReadFile(dir + "Tx000001.log");
+  EXPECT_EQ(text.rfind(kHeader, 0), 0u);
+  EXPECT_NE(text.find(" /two "), std::string::npos);
+}
+
+TEST(TransactionLogFiles, EmptyDirectorySettingFallsBackToTheHomeLogDirectory) {
+  const std::string home = testing_support::MakeTempDir("home") + "/";
+  CPRegistry settings;
+  settings.SetHomeDirectory(home.c_str());
+  settings.SetTransactionLogDirectory("");
+  {
+    auto log = OpenViewerTransactionLog(settings);
+    ASSERT_NE(log, nullptr);
+    AddRequest(*log, "/home");
+  }
+  EXPECT_NE(ReadFile(home + "Log/Tx000001.log").find(" /home "), std::string::npos);
+}
+
 TEST(TransactionLogFiles, PurgeDeletesOldLogFilesAndKeepsOtherNames) {
   const std::string dir = UseNewLogDirectory();
   const auto old = std::chrono::system_clock::now() - std::chrono::hours(24 * 7 + 1);

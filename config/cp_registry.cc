@@ -1,5 +1,7 @@
 #include "config/cp_registry.h"
 
+#include "platform/machine.h"
+
 #include <algorithm>
 #include <cctype>
 #include <string_view>
@@ -12,7 +14,6 @@ namespace {
 
 constexpr DWORD kConfigReads = 0x1;  // trace level of configuration reads
 constexpr DWORD kDefaultListenPort = 8080;
-constexpr const char* kDefaultHomeDirectory = "/var/lib/zondrel/home/";
 
 // Passwords are settings like any other, but they must not reach the trace
 // log in clear.
@@ -118,7 +119,9 @@ void CPRegistry::SetHomeDirectory(const char* path) {
 
 void CPRegistry::DeleteHomeDirectory() { DeleteValue("HomeDirectory"); }
 
-std::string CPRegistry::GetDefaultHomeDirectory() { return kDefaultHomeDirectory; }
+// The relay's files live on its machine: "home/" below the machine root
+// (/var/lib/zondrel/home/ on an ordinary installation).
+std::string CPRegistry::GetDefaultHomeDirectory() { return platform::MachineRoot() + "/home/"; }
 
 std::string CPRegistry::GetHostName() {
   static const std::string host = platform::GetHostName();

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/machine.h"
+
 #include "config/cp_registry.h"
 #include "config/settings_testing.h"
 #include "platform/registry.h"
@@ -182,7 +184,7 @@ TEST(CatalogueDefaults, EverySettingOnAnEmptyMachine) {
     EXPECT_EQ((settings.*row.call.get)(), row.expected) << row.name;
     EXPECT_EQ((settings.*row.call.get_default)(), row.expected) << row.name;
   }
-  const std::string home = "/var/lib/zondrel/home/";
+  const std::string home = platform::MachineRoot() + "/home/";
   EXPECT_EQ(settings.GetHomeDirectory(), home);
   EXPECT_EQ(settings.GetDefaultHomeDirectory(), home);
   for (const auto& row : kTexts) {

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/machine.h"
+
 #include "config/cp_registry.h"
 #include "config/settings_testing.h"
 #include "platform/registry.h"
@@ -74,7 +76,7 @@ TEST(HomeDirectory, GainsOneTrailingSlashAndFeedsRelativeDefaults) {
   EXPECT_EQ(settings.GetCorpDirectory(), "/data/corp");
 
   settings.DeleteHomeDirectory();
-  EXPECT_EQ(settings.GetHomeDirectory(), "/var/lib/zondrel/home/");
+  EXPECT_EQ(settings.GetHomeDirectory(), platform::MachineRoot() + "/home/");
 }
 
 TEST(TraceLines, ShowNameDefaultAndValueOfEachRead) {

@@ -166,6 +166,14 @@ TEST(TransactionLogFiles, EmptyDirectorySettingFallsBackToTheHomeLogDirectory) {
   EXPECT_NE(ReadFile(home + "Log/Tx000001.log").find(" /home "), std::string::npos);
 }
 
+TEST(TransactionLogFiles, DirectoryThatCannotBeCreatedGivesNoLog) {
+  const std::string dir = UseNewLogDirectory();
+  WriteFile(dir + "plain", "x");
+  CPRegistry settings;
+  settings.SetTransactionLogDirectory((dir + "plain/Log/").c_str());
+  EXPECT_EQ(OpenViewerTransactionLog(settings), nullptr);
+}
+
 TEST(TransactionLogFiles, PurgeDeletesOldLogFilesAndKeepsOtherNames) {
   const std::string dir = UseNewLogDirectory();
   const auto old = std::chrono::system_clock::now() - std::chrono::hours(24 * 7 + 1);

@@ -1,0 +1,127 @@
+#include "agents/agent_testing.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "platform/registry.h"
+#include "platform/testing.h"
+#include "platform/trace.h"
+
+namespace agent_testing {
+
+ViewerConnection::ViewerConnection(int bufferBytes) {
+  m_Listener = platform::TcpSocket();
+  m_Viewer = platform::TcpSocket();
+  platform::SocketAddress address{0x7F000001, 0};
+  EXPECT_EQ(platform::Bind(m_Listener, address), 0);
+  EXPECT_EQ(platform::Listen(m_Listener, 1), 0);
+  EXPECT_EQ(platform::GetLocalAddress(m_Listener, &address), 0);
+  if (bufferBytes > 0) platform::SetReceiveBuffer(m_Viewer, bufferBytes);
+  EXPECT_EQ(platform::Connect(m_Viewer, address, 2000), 0);
+  m_Server = platform::Accept(m_Listener, nullptr);
+  EXPECT_NE(m_Server, platform::kInvalidSocket);
+  if (bufferBytes > 0) platform::SetSendBuffer(m_Server, bufferBytes);
+}
+
+ViewerConnection::~ViewerConnection() {
+  Finish();
+  CloseViewer();
+  platform::CloseSocket(m_Listener);
+}
+
+void ViewerConnection::StartReading() {
+  m_Reader = std::thread([this] {
+    char piece[65536];
+    // Ten quiet seconds end the read, so a test that goes wrong still ends.
+    while (platform::WaitReadable(m_Viewer, 10000) == 1) {
+      const int got = platform::Recv(m_Viewer, piece, sizeof(piece));
+      if (got <= 0) break;
+      m_Received.append(piece, static_cast<std::size_t>(got));
+    }
+  });
+}
+
+std::string ViewerConnection::Finish() {
+  if (m_Server != platform::kInvalidSocket) {
+    platform::CloseSocket(m_Server);
+    m_Server = platform::kInvalidSocket;
+  }
+  if (m_Reader.joinable()) m_Reader.join();
+  return m_Received;
+}
+
+void ViewerConnection::CloseViewer() {
+  if (m_Viewer != platform::kInvalidSocket) {
+    platform::CloseSocket(m_Viewer);
+    m_Viewer = platform::kInvalidSocket;
+  }
+}
+
+std::unique_ptr<QRNHTTP> ParsedRequest(std::string_view method) {
+  auto parser = std::make_unique<QRNHTTP>();
+  std::string text = std::string(method) + " /KIBO-1/5-1 HTTP/1.0\r\n\r\n";
+  std::vector<char> buffer(text.begin(), text.end());
+  unsigned int length = static_cast<unsigned int>(buffer.size());
+  EXPECT_EQ(parser->HTTPprocess(buffer.data(), length), eHTTPComplete) << method;
+  return parser;
+}
+
+Answer SplitAnswer(const std::string& wire) {
+  Answer answer;
+  const std::size_t end = wire.find("\r\n\r\n");
+  if (end == std::string::npos) {
+    answer.head = wire;
+    return answer;
+  }
+  answer.head = wire.substr(0, end + 4);
+  answer.body = wire.substr(end + 4);
+  const std::size_t field = answer.head.find("\r\nContent-length:");
+  if (field != std::string::npos) answer.contentLength = std::atoll(answer.head.c_str() + field + 17);
+  return answer;
+}
+
+namespace {
+
+void SetTraceFilename(const char* path) {
+  platform::HKEY key = nullptr;
+  ASSERT_EQ(platform::RegCreateKeyEx(platform::HKEY_LOCAL_MACHINE, platform::kZondrelKeyPath, platform::KEY_ALL_ACCESS,
+                                     &key, nullptr),
+            0);
+  if (path == nullptr) {
+    platform::RegDeleteValue(key, "TraceFilename");
+  } else {
+    platform::RegSetValueEx(key, "TraceFilename", platform::REG_SZ, reinterpret_cast<const platform::BYTE*>(path),
+                            static_cast<platform::DWORD>(std::strlen(path) + 1));
+  }
+  platform::RegCloseKey(key);
+  ModuleTraceLog().Reload();
+  trace(0x10, "-- trace capture %s --\n", path != nullptr ? "on" : "off");
+}
+
+}  // namespace
+
+TraceCapture::TraceCapture() : m_Base(testing_support::MakeTempDir("trace") + "/trace") {
+  SetTraceFilename(m_Base.c_str());
+}
+
+TraceCapture::~TraceCapture() { SetTraceFilename(nullptr); }
+
+std::string TraceCapture::Text() const {
+  ModuleTraceLog().Flush();
+  return testing_support::ReadFile(m_Base + ".zondrel");
+}
+
+std::string PatternBytes(std::size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  unsigned state = seed * 2654435761u + 1;
+  for (char& byte : bytes) {
+    state = state * 1103515245u + 12345u;
+    byte = static_cast<char>(state >> 16);
+  }
+  return bytes;
+}
+
+}  // namespace agent_testing

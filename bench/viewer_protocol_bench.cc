@@ -1,11 +1,10 @@
 // The viewer protocol on a request thread's path: parsing a typical viewer
-// request, and building the response prefix and a data-stream header.
+// request, and building the response prefix and a data-stream header. None of
+// it traces, so it needs no machine root.
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
 
 #include <cstring>
 #include <ctime>
-#include <filesystem>
 #include <string>
 
 #include "net/fetched_item.h"
@@ -73,18 +72,4 @@ BENCHMARK(BM_PrefixAndHeaderForOneItem)->Repetitions(10)->ReportAggregatesOnly(t
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  // A machine of its own in a temporary directory, unless one is given.
-  std::string root;
-  if (getenv("ZONDREL_ROOT") == nullptr) {
-    root = (std::filesystem::temp_directory_path() / "zondrel-bench-XXXXXX").string();
-    if (mkdtemp(root.data()) == nullptr) return 1;
-    setenv("ZONDREL_ROOT", root.c_str(), 1);
-  }
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  if (!root.empty()) std::filesystem::remove_all(root);
-  return 0;
-}
+BENCHMARK_MAIN();

@@ -82,23 +82,22 @@ std::string_view ReasonLine(const char* text) {
 
 }  // namespace
 
+namespace {
+
 // Event-log texts of the steps of one answer.
-struct CAbstractAgent::StepTexts {
+struct StepTexts {
   const char* prefix;
   const char* header;
   const char* memory;
   const char* file;
   const char* transmit;
 };
-
-namespace {
-
-constexpr const char* kSingleSteps[] = {"Sending single response lpPrefix", "Sending single response lpDSheader",
-                                        "Sending single response lpData (in memory)",
-                                        "Sending single response lpBuffer (from file)",
-                                        "Sending single response via TransmitFile"};
-constexpr const char* kListSteps[] = {"Sending lpPrefix", "Sending lpDSheader", "Sending lpData (in memory)",
-                                      "Sending lpBuffer (from file)", "TransmitFile"};
+constexpr StepTexts kSingleSteps{"Sending single response lpPrefix", "Sending single response lpDSheader",
+                                 "Sending single response lpData (in memory)",
+                                 "Sending single response lpBuffer (from file)",
+                                 "Sending single response via TransmitFile"};
+constexpr StepTexts kListSteps{"Sending lpPrefix", "Sending lpDSheader", "Sending lpData (in memory)",
+                               "Sending lpBuffer (from file)", "TransmitFile"};
 
 }  // namespace
 
@@ -165,8 +164,7 @@ int CAbstractAgent::HTTPSendResponse(platform::SOCKET socket, unsigned long& byt
 
 int CAbstractAgent::SendItems(platform::SOCKET socket, unsigned long& bytesSent, QRNHTTP* request,
                               const CResponseList& items, bool single, bool useTransmitFile) {
-  const char* const* texts = single ? kSingleSteps : kListSteps;
-  const StepTexts steps{texts[0], texts[1], texts[2], texts[3], texts[4]};
+  const StepTexts& steps = single ? kSingleSteps : kListSteps;
   const bool transmit = useTransmitFile && !items.empty();
   const long now = static_cast<long>(std::time(nullptr));
 
@@ -214,7 +212,7 @@ int CAbstractAgent::SendItems(platform::SOCKET socket, unsigned long& bytesSent,
     for (const ItemPlan& plan : plans) {
       head.append(plan.Header(), plan.HeaderLength());
       ok = SendResponse(socket, bytesSent, head.data(), head.size()) == kSendSucceeded &&
-           SendItemData(socket, bytesSent, request, plan, true, steps);
+           SendItemData(socket, bytesSent, request, plan, true);
       if (!ok) {
         ReportSendFailure(steps.transmit);
         break;
@@ -235,7 +233,8 @@ int CAbstractAgent::SendItems(platform::SOCKET socket, unsigned long& bytesSent,
         ReportSendFailure(steps.header);
         break;
       }
-      ok = SendItemData(socket, bytesSent, request, plan, false, steps);
+      ok = SendItemData(socket, bytesSent, request, plan, false);
+      if (!ok) ReportSendFailure(plan.Item().File() != nullptr ? steps.file : steps.memory);
     }
   }
   if (!ok) bytesSent = 0;
@@ -244,21 +243,12 @@ int CAbstractAgent::SendItems(platform::SOCKET socket, unsigned long& bytesSent,
 }
 
 bool CAbstractAgent::SendItemData(platform::SOCKET socket, unsigned long& bytesSent, QRNHTTP* request,
-                                  const ItemPlan& plan, bool useTransmitFile, const StepTexts& steps) {
+                                  const ItemPlan& plan, bool useTransmitFile) {
   CFetchedItem& item = plan.Item();
   platform::File* file = item.File();
-  bool ok;
-  if (file == nullptr) {
-    ok = SendResponse(socket, bytesSent, item.Data().data(), plan.Length()) == kSendSucceeded;
-    if (!ok && !useTransmitFile) ReportSendFailure(steps.memory);
-  } else if (useTransmitFile) {
-    // The caller reports a failure of the whole transmission.
-    ok = SendFileBySystem(socket, bytesSent, *file, plan.Length()) == kSendSucceeded;
-  } else {
-    ok = SendFromScratchBuffer(socket, bytesSent, request, *file, plan.Length());
-    if (!ok) ReportSendFailure(steps.file);
-  }
-  return ok;
+  if (file == nullptr) return SendResponse(socket, bytesSent, item.Data().data(), plan.Length()) == kSendSucceeded;
+  if (useTransmitFile) return SendFileBySystem(socket, bytesSent, *file, plan.Length()) == kSendSucceeded;
+  return SendFromScratchBuffer(socket, bytesSent, request, *file, plan.Length());
 }
 
 bool CAbstractAgent::SendFromScratchBuffer(platform::SOCKET socket, unsigned long& bytesSent, QRNHTTP* request,

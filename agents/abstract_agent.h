@@ -91,13 +91,13 @@ class CAbstractAgent {
   platform::DWORD m_SendWaitMilliseconds = kSendWaitMilliseconds;
 
  private:
-  struct StepTexts;
   class ItemPlan;
 
   int SendItems(platform::SOCKET socket, unsigned long& bytesSent, QRNHTTP* request, const CResponseList& items,
                 bool single, bool useTransmitFile);
+  // The item's bytes from memory or from its file; the caller reports a failure.
   bool SendItemData(platform::SOCKET socket, unsigned long& bytesSent, QRNHTTP* request, const ItemPlan& plan,
-                    bool useTransmitFile, const StepTexts& steps);
+                    bool useTransmitFile);
   bool SendFromScratchBuffer(platform::SOCKET socket, unsigned long& bytesSent, QRNHTTP* request, platform::File& file,
                              unsigned long length);
   unsigned short SendFileBySystem(platform::SOCKET socket, unsigned long& bytesSent, platform::File& file,

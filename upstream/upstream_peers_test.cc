@@ -50,6 +50,15 @@ class HttpProxyPeer : public ::testing::Test {
         << testing_support::ReadFile(dir_ + "/tinyproxy.log");
   }
 
+  CPRegistry ProxySettings(const char* password) {
+    CPRegistry settings = Settings(dc_.Address());
+    settings.SetProxyHost("127.0.0.1");
+    settings.SetProxyPort(port_);
+    settings.SetProxyUser("alice");
+    settings.SetProxyPassword(password);
+    return settings;
+  }
+
   std::string program_;
   Simulator dc_;
   std::string dir_;
@@ -58,12 +67,7 @@ class HttpProxyPeer : public ::testing::Test {
 };
 
 TEST_F(HttpProxyPeer, A407IsAnsweredWithTheStoredProxyCredentials) {
-  CPRegistry settings = Settings(dc_.Address());
-  settings.SetProxyHost("127.0.0.1");
-  settings.SetProxyPort(port_);
-  settings.SetProxyUser("alice");
-  settings.SetProxyPassword("s3cret");
-  CPHTTPStream stream(settings);
+  CPHTTPStream stream(ProxySettings("s3cret"));
   std::string header;
   CUpstreamResult result;
   ASSERT_EQ(stream.OpenAndGetHeader(kAgentListRequest, header, &result), 200) << header;
@@ -81,12 +85,7 @@ TEST_F(HttpProxyPeer, A407IsAnsweredWithTheStoredProxyCredentials) {
 }
 
 TEST_F(HttpProxyPeer, WrongProxyCredentialsEndWithTheProxysRefusal) {
-  CPRegistry settings = Settings(dc_.Address());
-  settings.SetProxyHost("127.0.0.1");
-  settings.SetProxyPort(port_);
-  settings.SetProxyUser("alice");
-  settings.SetProxyPassword("wrong");
-  CPHTTPStream stream(settings);
+  CPHTTPStream stream(ProxySettings("wrong"));
   std::string header;
   CUpstreamResult result;
   // This proxy refuses wrong credentials with 401 rather than a second 407.

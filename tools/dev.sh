@@ -10,20 +10,32 @@ cd "$(dirname "$0")/.."
 ROOT_DIR=$(pwd)
 BUILD_DIR=${BUILD_DIR:-build}
 
-# Debian packages the build and the tests need.
-PACKAGES=(cmake ninja-build g++ pkg-config libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev)
+# Debian packages the build needs, and those the tests add.
+BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev)
+TEST_PACKAGES=(clang libclang-rt-14-dev          # fuzz targets
+               lighttpd tinyproxy dante-server    # real peers of the tests
+               apache2-utils nginx)               # load generator and baseline of the benchmarks
 
 install_missing() {
   local missing=()
-  for p in "${PACKAGES[@]}"; do
+  for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   if [ ${#missing[@]} -gt 0 ]; then
     local sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
     echo "Installing: ${missing[*]}"
+    # Installed servers must not start on their own: the tests start their
+    # own instances on loopback ports.
+    local guard=""
+    if [ ! -e /usr/sbin/policy-rc.d ]; then
+      guard=/usr/sbin/policy-rc.d
+      printf '#!/bin/sh\nexit 101\n' | $sudo tee "$guard" >/dev/null
+      $sudo chmod +x "$guard"
+    fi
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+    [ -z "$guard" ] || $sudo rm -f "$guard"
   fi
 }
 
@@ -35,7 +47,7 @@ build() {
 
 case "${1:-}" in
   run)
-    install_missing
+    install_missing "${BUILD_PACKAGES[@]}"
     build
     export ZONDREL_ROOT=${ZONDREL_ROOT:-$ROOT_DIR/.machine}
     mkdir -p "$ZONDREL_ROOT/home"
@@ -47,10 +59,14 @@ case "${1:-}" in
     exec "$BUILD_DIR/bin/zondrel" -d
     ;;
   test)
-    install_missing
+    install_missing "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
     build
-    cd "$BUILD_DIR"
-    ctest --output-on-failure -j "$(nproc)" --timeout 600
+    (cd "$BUILD_DIR" && ctest --output-on-failure -j "$(nproc)" --timeout 600)
+    # Short runs of the fuzz targets (clang, libFuzzer) on their seed corpora.
+    cmake -S "$ROOT_DIR" -B "$BUILD_DIR-fuzz" -G Ninja -DCMAKE_C_COMPILER=clang \
+      -DCMAKE_CXX_COMPILER=clang++ -DZONDREL_FUZZ=ON -DZONDREL_BENCH=OFF >/dev/null
+    cmake --build "$BUILD_DIR-fuzz" -j "$(nproc)" --target fuzz/all
+    (cd "$BUILD_DIR-fuzz" && ctest --output-on-failure -j "$(nproc)" -R '_fuzz_30s$')
     ;;
   *)
     echo "usage: tools/dev.sh run|test" >&2

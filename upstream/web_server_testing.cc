@@ -1,0 +1,69 @@
+#include "upstream/web_server_testing.h"
+
+#include <filesystem>
+
+#include "platform/testing.h"
+
+namespace upstream_testing {
+
+std::string WebServer::Program(Kind kind) { return FindProgram(kind == Kind::kLighttpd ? "lighttpd" : "nginx"); }
+
+const char* WebServer::Package(Kind kind) { return kind == Kind::kLighttpd ? "lighttpd" : "nginx"; }
+
+bool WebServer::Start(Kind kind) {
+  const std::string program = Program(kind);
+  if (program.empty()) return false;
+  dir_ = testing_support::MakeTempDir(Package(kind));
+  root_ = dir_ + "/doc/";
+  std::filesystem::create_directories(root_);
+  std::filesystem::create_directories(dir_ + "/tmp");
+  port_ = FreeLoopbackPort();
+  const std::string port = std::to_string(port_);
+  std::vector<std::string> argv;
+  if (kind == Kind::kLighttpd) {
+    testing_support::WriteFile(dir_ + "/server.conf",
+                               "server.document-root = \"" + root_ + "\"\nserver.port = " + port +
+                                   "\nserver.bind = \"127.0.0.1\"\nserver.errorlog = \"" + dir_ +
+                                   "/error.log\"\nserver.modules += (\"mod_accesslog\")\naccesslog.filename = \"" +
+                                   dir_ + "/access.log\"\n");
+    argv = {program, "-D", "-f", dir_ + "/server.conf"};
+  } else {
+    const std::string tmp = dir_ + "/tmp";
+    testing_support::WriteFile(
+        dir_ + "/server.conf",
+        "daemon off;\nmaster_process off;\nworker_processes 1;\npid " + dir_ + "/nginx.pid;\nerror_log " + dir_ +
+            "/error.log;\nevents { worker_connections 64; }\nhttp {\n  access_log " + dir_ +
+            "/access.log;\n  client_body_temp_path " + tmp + ";\n  proxy_temp_path " + tmp +
+            ";\n  fastcgi_temp_path " + tmp + ";\n  uwsgi_temp_path " + tmp + ";\n  scgi_temp_path " + tmp +
+            ";\n  if_modified_since before;\n  server { listen 127.0.0.1:" + port + "; root " + root_ + "; }\n}\n");
+    argv = {program, "-c", dir_ + "/server.conf", "-e", dir_ + "/error.log", "-p", dir_};
+  }
+  return process_.Start(argv, dir_ + "/output.log") && WaitForPort(port_) && process_.Running();
+}
+
+std::string WebServer::Url(const std::string& path) const {
+  return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+std::string WebServer::AccessLog() const { return testing_support::ReadFile(dir_ + "/access.log"); }
+
+std::string WebServer::ErrorLog() const {
+  return testing_support::ReadFile(dir_ + "/error.log") + testing_support::ReadFile(dir_ + "/output.log");
+}
+
+bool ProxyServer::Start(const std::string& user, const std::string& password) {
+  const std::string program = Program();
+  if (program.empty()) return false;
+  dir_ = testing_support::MakeTempDir("tinyproxy");
+  port_ = FreeLoopbackPort();
+  testing_support::WriteFile(dir_ + "/tinyproxy.conf", "Port " + std::to_string(port_) +
+                                                           "\nListen 127.0.0.1\nTimeout 30\nMaxClients 20\n"
+                                                           "Allow 127.0.0.1\nBasicAuth " +
+                                                           user + " " + password + "\nLogLevel Info\n");
+  return process_.Start({program, "-d", "-c", dir_ + "/tinyproxy.conf"}, dir_ + "/tinyproxy.log") &&
+         WaitForPort(port_) && process_.Running();
+}
+
+std::string ProxyServer::Log() const { return testing_support::ReadFile(dir_ + "/tinyproxy.log"); }
+
+}  // namespace upstream_testing

@@ -1,0 +1,58 @@
+// Test support: a real web server (lighttpd or nginx) serving a folder of
+// the test on a loopback port, started as a process of its own and ended by
+// its pid.
+#pragma once
+
+#include <string>
+
+#include "upstream/peer_process_testing.h"
+
+namespace upstream_testing {
+
+class WebServer {
+ public:
+  enum class Kind { kLighttpd, kNginx };
+
+  // The program's path, empty when it is not installed.
+  static std::string Program(Kind kind);
+  // The Debian package that brings it, for skip messages.
+  static const char* Package(Kind kind);
+
+  ~WebServer() { Stop(); }
+
+  // Serves Root() on a free port; false when it does not come up. nginx
+  // answers a conditional GET with 304 when the document is not newer than
+  // the date asked about.
+  bool Start(Kind kind);
+  void Stop() { process_.Stop(); }
+  // The served folder, ending in "/".
+  const std::string& Root() const { return root_; }
+  unsigned Port() const { return port_; }
+  std::string Url(const std::string& path) const;
+  // The access log so far (one line per answered request).
+  std::string AccessLog() const;
+  std::string ErrorLog() const;
+
+ private:
+  PeerProcess process_;
+  std::string dir_;
+  std::string root_;
+  unsigned port_ = 0;
+};
+
+// tinyproxy on a free loopback port, demanding Basic proxy credentials.
+// (It refuses wrong credentials with 401, and missing ones with 407.)
+class ProxyServer {
+ public:
+  static std::string Program() { return FindProgram("tinyproxy"); }
+  bool Start(const std::string& user, const std::string& password);
+  unsigned Port() const { return port_; }
+  std::string Log() const;
+
+ private:
+  PeerProcess process_;
+  std::string dir_;
+  unsigned port_ = 0;
+};
+
+}  // namespace upstream_testing

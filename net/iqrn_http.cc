@@ -55,6 +55,7 @@ void IQRNHTTP::BeginAnswer(std::int64_t contentLength, CDataStreamSink* sink) {
   m_ContentLength = contentLength < 0 ? -1 : contentLength;
   m_BytesRead = 0;
   m_NextUpdateTime = 0;
+  m_NextUpdateAnnounced = false;
   m_Fields = CDataStreamFields();
   m_RawHeader.clear();
   m_ItemLeft = 0;
@@ -126,6 +127,7 @@ bool IQRNHTTP::TakeHeaderLine(const char* buffer, std::size_t length, std::size_
     // The answer's next update; the line itself leaves the stream.
     const std::int32_t seconds = net::ScanLong(value);
     m_NextUpdateTime = seconds == 0 ? 0 : static_cast<std::int64_t>(std::time(nullptr)) + seconds;
+    m_NextUpdateAnnounced = true;
     return true;
   }
 

@@ -41,6 +41,8 @@ class IQRNHTTP {
 
   // The answer's next update (now + NXTUPD seconds; 0 when NXTUPD was 0 or absent).
   std::int64_t NextUpdateTime() const { return m_NextUpdateTime; }
+  // Whether the answer carried an NXTUPD line at all (NXTUPD 0 counts).
+  bool NextUpdateAnnounced() const { return m_NextUpdateAnnounced; }
   std::int64_t BytesRead() const { return m_BytesRead; }
 
  private:
@@ -57,6 +59,7 @@ class IQRNHTTP {
   std::int64_t m_ContentLength = -1;
   std::int64_t m_BytesRead = 0;
   std::int64_t m_NextUpdateTime = 0;
+  bool m_NextUpdateAnnounced = false;
   ReaderState m_State = eReadInvalid;
   CDataStreamFields m_Fields;
   std::string m_RawHeader;

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -61,6 +62,14 @@ class CAgentList {
 
   const std::string& FilePath() const { return m_FilePath; }
 
+  // Seconds from `now` to the next nightly refresh: the coming local
+  // midnight plus as many minutes as the current second of the minute, so
+  // that the relays of a network do not all ask upstream at once.
+  static std::int32_t NightlySleepSeconds(std::time_t now);
+
+  // The request for the list, as sent upstream.
+  static std::string UpstreamRequest();
+
  private:
   class RefreshThread;
   using Map = std::unordered_map<std::uint32_t, std::uint32_t>;
@@ -70,13 +79,17 @@ class CAgentList {
     mutable std::atomic<std::uint32_t> readers{0};
   };
 
-  // The buffered text of the list, or empty when there is none.
+  // The text of the list, or empty when there is none (each failure is
+  // reported to the event log).
   std::string ReadFromDisk();
   std::string FetchFromUpstream();
+  // Writes a temporary file and puts it in place of Agents.lst.
   bool StoreOnDisk(const std::string& data);
-  // Parses into `map` (emptied first); false for data that is not a list.
-  bool Parse(const std::string& data, Map& map);
   void AddDefaults(Map& map);
+  // Runs `read` on the map in use, counted as its reader so that no
+  // refresh writes that map meanwhile.
+  template <typename Read>
+  auto ReadInUse(Read read) const;
   // The map not in use, once no lookup reads it any more.
   Buffer& IdleBuffer();
   void EmptyIdleMap();

@@ -1,0 +1,227 @@
+#include "agents/agent_list.h"
+
+#include <filesystem>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "agents/agent_list_format.h"
+#include "net/http_tables.h"
+#include "platform/event_log.h"
+#include "platform/file.h"
+#include "platform/sync.h"
+#include "platform/trace.h"
+#include "upstream/http_stream.h"
+
+namespace {
+
+constexpr platform::DWORD kTraceAgentList = 0x10000;
+
+// Event reports of the agent list.
+constexpr platform::WORD kListCategory = 23;
+constexpr platform::DWORD kListViewBit = 0x80;
+constexpr platform::DWORD kEventFileError = 0xC0000065;
+constexpr platform::DWORD kEventReplaceFailed = 0xC000006A;
+constexpr platform::DWORD kEventUpstreamStatus = 0xC000006E;
+constexpr platform::DWORD kEventUnreadableList = 0xC000006F;
+
+constexpr const char* kListPath = "/KIBO-1/67328-1";
+constexpr int kReplaceAttempts = 100;
+
+void ReportListError(platform::WORD type, platform::DWORD eventId, std::initializer_list<std::string_view> strings) {
+  platform::ReportEvent(type, kListCategory, eventId, kListViewBit, strings);
+}
+
+}  // namespace
+
+std::string CAgentList::UpstreamRequest() {
+  return std::string("GET ") + kListPath + " HTTP/1.0\r\n" + net::HTTPUserAgentHeader() +
+         "\r\nQRNReqType:4\r\nPragma: no-cache\r\n\r\n";
+}
+
+template <typename Read>
+auto CAgentList::ReadInUse(Read read) const {
+  for (;;) {
+    const std::uint16_t inUse = m_InUse.load();
+    const Buffer& buffer = m_Maps[inUse];
+    buffer.readers.fetch_add(1);
+    // A refresh may have flipped in between and be writing this map now.
+    if (m_InUse.load() != inUse) {
+      buffer.readers.fetch_sub(1);
+      continue;
+    }
+    const auto result = read(buffer.map);
+    buffer.readers.fetch_sub(1);
+    return result;
+  }
+}
+
+bool CAgentList::LookupValue(unsigned long category, std::uint32_t& value) const {
+  if (category > UINT32_MAX) return false;
+  return ReadInUse([&](const Map& map) {
+    const auto found = map.find(static_cast<std::uint32_t>(category));
+    if (found == map.end()) return false;
+    value = found->second;
+    return true;
+  });
+}
+
+int CAgentList::Lookup(unsigned long category) const {
+  std::uint32_t value = 0;
+  return LookupValue(category, value) ? static_cast<int>(value & 0xFF) : 0;
+}
+
+std::size_t CAgentList::Count() const {
+  return ReadInUse([](const Map& map) { return map.size(); });
+}
+
+CAgentList::Buffer& CAgentList::IdleBuffer() {
+  Buffer& idle = m_Maps[1 - m_InUse.load()];
+  // Lookups that started before the last flip finish within microseconds.
+  while (idle.readers.load() != 0) std::this_thread::yield();
+  return idle;
+}
+
+void CAgentList::EmptyIdleMap() {
+  std::lock_guard<std::mutex> hold(m_RefreshLock);
+  Map().swap(IdleBuffer().map);
+}
+
+int CAgentList::Refresh(int mode) {
+  std::lock_guard<std::mutex> hold(m_RefreshLock);
+  std::string data;
+  bool fetched = false;
+  if (mode == kInitialLoad) data = ReadFromDisk();
+  if (data.empty()) {
+    data = FetchFromUpstream();
+    fetched = !data.empty();
+  }
+
+  Buffer& idle = IdleBuffer();
+  std::uint64_t count = 0;
+  const agents::ListParse parsed =
+      data.empty() ? agents::ListParse::kRejected : agents::ParseAgentList(data, idle.map, kMaxEntries, count);
+  if (parsed == agents::ListParse::kRejected) {
+    if (!data.empty()) {
+      trace(kTraceAgentList, "CAgentList: list from %s rejected, entry count %llu\n",
+            fetched ? "upstream" : m_FilePath.c_str(), static_cast<unsigned long long>(count));
+      if (count > kMaxEntries) {
+        ReportListError(platform::EVENTLOG_ERROR_TYPE, kEventUnreadableList,
+                        {std::to_string(count), fetched ? kListPath : m_FilePath});
+      }
+    }
+    AddDefaults(idle.map);
+    return 0;
+  }
+  if (parsed == agents::ListParse::kWithErrors) {
+    trace(kTraceAgentList, "CAgentList: list from %s has lines that are no entries\n",
+          fetched ? "upstream" : m_FilePath.c_str());
+  } else if (fetched) {
+    StoreOnDisk(data);
+  }
+  AddDefaults(idle.map);
+  m_InUse.store(static_cast<std::uint16_t>(1 - m_InUse.load()));
+  trace(kTraceAgentList, "CAgentList: %zu categories in use\n", idle.map.size());
+  return 1;
+}
+
+void CAgentList::AddDefaults(Map& map) {
+  std::vector<std::string> defaults;
+  m_Registry.GetAgentsDefaultList(defaults);
+  for (const std::string& text : defaults) {
+    std::uint32_t category = 0;
+    std::uint32_t value = 0;
+    if (agents::ParseAgentEntry(text, category, value)) {
+      map[category] = value;
+    } else {
+      trace(kTraceAgentList, "CAgentList: default entry [%s] is not \"category,value\"\n", text.c_str());
+    }
+  }
+}
+
+std::string CAgentList::ReadFromDisk() {
+  std::unique_ptr<platform::File> file = platform::File::Open(m_FilePath, platform::File::Mode::kRead);
+  if (file == nullptr) {
+    ReportListError(platform::EVENTLOG_WARNING_TYPE, kEventFileError,
+                    {std::to_string(platform::GetLastError()), m_FilePath});
+    return {};
+  }
+  const long long size = file->Size();
+  if (size < 0 || size > static_cast<long long>(kMaxListBytes)) {
+    ReportListError(platform::EVENTLOG_WARNING_TYPE, kEventFileError,
+                    {std::to_string(platform::kErrorInvalidData), m_FilePath});
+    return {};
+  }
+  std::string data(static_cast<std::size_t>(size), '\0');
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const long long got = file->Read(data.data() + done, data.size() - done);
+    if (got <= 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  if (done < data.size()) {
+    ReportListError(platform::EVENTLOG_WARNING_TYPE, kEventFileError,
+                    {std::to_string(platform::kErrorReadFault), m_FilePath});
+    return {};
+  }
+  return data;
+}
+
+std::string CAgentList::FetchFromUpstream() {
+  CPHTTPStream stream(m_Registry);
+  std::string header;
+  const int status = stream.OpenAndGetHeader(UpstreamRequest(), header);
+  if (status != 200) {
+    stream.Close();
+    ReportListError(platform::EVENTLOG_ERROR_TYPE, kEventUpstreamStatus, {std::to_string(status)});
+    return {};
+  }
+  // The body is read into a buffer of the announced size, never more.
+  const int length = stream.GetContentLength(header);
+  std::string data;
+  bool complete = false;
+  if (length > 0 && static_cast<std::size_t>(length) <= kMaxListBytes) {
+    data = header;
+    const std::size_t start = data.size();
+    data.resize(start + static_cast<std::size_t>(length));
+    std::size_t done = start;
+    while (done < data.size()) {
+      const int got = stream.Read(data.data() + done, data.size() - done);
+      if (got <= 0) break;
+      done += static_cast<std::size_t>(got);
+    }
+    complete = done == data.size();
+  }
+  stream.Close();
+  if (!complete) {
+    ReportListError(platform::EVENTLOG_ERROR_TYPE, kEventUnreadableList, {std::to_string(length), kListPath});
+    return {};
+  }
+  return data;
+}
+
+bool CAgentList::StoreOnDisk(const std::string& data) {
+  const std::string temporary = m_FilePath + ".tmp";
+  std::error_code error;
+  std::filesystem::create_directories(std::filesystem::path(m_FilePath).parent_path(), error);
+  // A file left by an interrupted store would block every later one.
+  std::filesystem::remove(temporary, error);
+  std::unique_ptr<platform::File> file = platform::File::Open(temporary, platform::File::Mode::kCreateNew);
+  if (file == nullptr || file->Write(data.data(), data.size()) < 0 || !file->Flush()) {
+    ReportListError(platform::EVENTLOG_ERROR_TYPE, kEventFileError,
+                    {std::to_string(platform::GetLastError()), temporary});
+    file.reset();
+    std::filesystem::remove(temporary, error);
+    return false;
+  }
+  file.reset();
+  // Renaming replaces the list in one step: a reader sees the old or the new.
+  for (int attempt = 0; attempt < kReplaceAttempts; ++attempt) {
+    std::filesystem::rename(temporary, m_FilePath, error);
+    if (!error) return true;
+    platform::Sleep(10);
+  }
+  ReportListError(platform::EVENTLOG_ERROR_TYPE, kEventReplaceFailed, {temporary, m_FilePath});
+  std::filesystem::remove(temporary, error);
+  return false;
+}

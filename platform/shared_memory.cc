@@ -50,16 +50,8 @@ std::unique_ptr<SharedMemory> SharedMemory::Create(const std::string& name, std:
     actual = size;
     existed = false;
   }
-  void* data = ::mmap(nullptr, actual, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  ::close(fd);
-  if (data == MAP_FAILED) {
-    SetLastError(kErrorNotEnoughMemory);
-    return nullptr;
-  }
-  std::unique_ptr<SharedMemory> block(new SharedMemory());
-  block->data_ = data;
-  block->size_ = actual;
-  SetLastError(existed ? kErrorAlreadyExists : 0);
+  std::unique_ptr<SharedMemory> block = Map(fd, actual, false);
+  if (block) SetLastError(existed ? kErrorAlreadyExists : 0);
   return block;
 }
 
@@ -81,8 +73,13 @@ std::unique_ptr<SharedMemory> SharedMemory::Open(const std::string& name, bool r
     SetLastError(kErrorFileNotFound);
     return nullptr;
   }
-  void* data = ::mmap(nullptr, static_cast<std::size_t>(info.st_size),
-                      readOnly ? PROT_READ : PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  std::unique_ptr<SharedMemory> block = Map(fd, static_cast<std::size_t>(info.st_size), readOnly);
+  if (block) SetLastError(0);
+  return block;
+}
+
+std::unique_ptr<SharedMemory> SharedMemory::Map(int fd, std::size_t size, bool readOnly) {
+  void* data = ::mmap(nullptr, size, readOnly ? PROT_READ : PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   ::close(fd);
   if (data == MAP_FAILED) {
     SetLastError(kErrorNotEnoughMemory);
@@ -90,9 +87,8 @@ std::unique_ptr<SharedMemory> SharedMemory::Open(const std::string& name, bool r
   }
   std::unique_ptr<SharedMemory> block(new SharedMemory());
   block->data_ = data;
-  block->size_ = static_cast<std::size_t>(info.st_size);
+  block->size_ = size;
   block->read_only_ = readOnly;
-  SetLastError(0);
   return block;
 }
 

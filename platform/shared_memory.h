@@ -26,6 +26,8 @@ class SharedMemory {
 
  private:
   SharedMemory() = default;
+  // Maps the open file `fd` (closing it) into a new block.
+  static std::unique_ptr<SharedMemory> Map(int fd, std::size_t size, bool readOnly);
   void* data_ = nullptr;
   std::size_t size_ = 0;
   bool read_only_ = false;

@@ -164,6 +164,9 @@ struct Event::NamedState {
   }
 };
 
+// Maps the event's block; false (last error set) when it cannot be.
+static bool MapBlock(Event::NamedState* state);
+
 std::unique_ptr<Event> Event::Create(bool manualReset, bool initialState) {
   std::unique_ptr<Event> event(new Event());
   event->local_manual_ = manualReset;
@@ -194,23 +197,14 @@ std::unique_ptr<Event> Event::CreateNamed(const std::string& name, bool manualRe
       return nullptr;
     }
   }
-  void* mapping = ::mmap(nullptr, sizeof(SharedEventBlock), PROT_READ | PROT_WRITE, MAP_SHARED,
-                         state->fd, 0);
-  if (mapping == MAP_FAILED) {
-    SetLastError(kErrorNotEnoughMemory);
-    return nullptr;
-  }
-  state->block = static_cast<SharedEventBlock*>(mapping);
+  if (!MapBlock(state.get())) return nullptr;
   if (fresh || state->block->magic != kEventMagic) {
     state->block->manual = manualReset ? 1 : 0;
     state->block->word.store(initialState ? 1 : 0);
     state->block->magic = kEventMagic;
     fresh = true;
   }
-  ::flock(state->fd, LOCK_SH);
-  std::unique_ptr<Event> event(new Event());
-  event->name_ = name;
-  event->named_ = std::move(state);
+  std::unique_ptr<Event> event = FromNamedState(name, std::move(state));
   SetLastError(fresh ? 0 : kErrorAlreadyExists);
   return event;
 }
@@ -234,18 +228,29 @@ std::unique_ptr<Event> Event::OpenNamed(const std::string& name) {
     SetLastError(kErrorFileNotFound);
     return nullptr;
   }
+  if (!MapBlock(state.get())) return nullptr;
+  std::unique_ptr<Event> event = FromNamedState(name, std::move(state));
+  SetLastError(0);
+  return event;
+}
+
+static bool MapBlock(Event::NamedState* state) {
   void* mapping = ::mmap(nullptr, sizeof(SharedEventBlock), PROT_READ | PROT_WRITE, MAP_SHARED,
                          state->fd, 0);
   if (mapping == MAP_FAILED) {
     SetLastError(kErrorNotEnoughMemory);
-    return nullptr;
+    return false;
   }
   state->block = static_cast<SharedEventBlock*>(mapping);
+  return true;
+}
+
+// Holds the event (a shared lock on its file) and wraps it.
+std::unique_ptr<Event> Event::FromNamedState(const std::string& name, std::unique_ptr<NamedState> state) {
   ::flock(state->fd, LOCK_SH);
   std::unique_ptr<Event> event(new Event());
   event->name_ = name;
   event->named_ = std::move(state);
-  SetLastError(0);
   return event;
 }
 

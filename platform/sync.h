@@ -81,8 +81,11 @@ class Event : public Waitable {
   std::atomic<std::uint32_t>* Word() override;
   bool Shared() const override;
 
+ public:
+  struct NamedState;  // a named event's mapping and file
+
  private:
-  struct NamedState;
+  static std::unique_ptr<Event> FromNamedState(const std::string& name, std::unique_ptr<NamedState> state);
   Event() = default;
   std::atomic<std::uint32_t> local_word_{0};
   bool local_manual_ = false;

@@ -330,6 +330,36 @@ long long TransmitFile(SOCKET s, int fd, long long offset, long long length, int
   return sent;
 }
 
+SpareDescriptor::SpareDescriptor() { Take(); }
+
+SpareDescriptor::~SpareDescriptor() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void SpareDescriptor::Take() {
+  if (fd_ < 0) fd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
+
+bool SpareDescriptor::DropOneConnection(SOCKET listening) {
+  // accept4 would block on a blocking listener with nothing waiting.
+  pollfd waiting {listening, POLLIN, 0};
+  if (::poll(&waiting, 1, 0) != 1) {
+    t_socket_error = WSAEWOULDBLOCK;
+    return false;
+  }
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+  int accepted = ::accept4(listening, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+  int error = errno;
+  if (accepted >= 0) ::close(accepted);
+  Take();
+  if (accepted >= 0) return true;
+  Fail(error);
+  return false;
+}
+
 SocketCancel::SocketCancel() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 SocketCancel::~SocketCancel() {

@@ -108,6 +108,27 @@ int RecvFrom(SOCKET s, void* buffer, std::size_t length, SocketAddress* from);
 // after what fits now (fewer bytes than asked).
 long long TransmitFile(SOCKET s, int fd, long long offset, long long length, int flags = 0);
 
+// A descriptor held in reserve by a listener. A process out of descriptors
+// cannot accept, so the waiting connection keeps the listening socket
+// readable and a listener would spin on it; giving up the spare makes room to
+// take that connection and close it at once.
+class SpareDescriptor {
+ public:
+  SpareDescriptor();  // takes the spare (when the process has one to give)
+  ~SpareDescriptor();
+  SpareDescriptor(const SpareDescriptor&) = delete;
+  SpareDescriptor& operator=(const SpareDescriptor&) = delete;
+  bool Held() const { return fd_ >= 0; }
+  // Lets the spare go, accepts one waiting connection of `listening` without
+  // blocking and closes it, then takes the spare again. True when a
+  // connection was closed; false (error kept) when none could be taken.
+  bool DropOneConnection(SOCKET listening);
+
+ private:
+  void Take();
+  int fd_ = -1;
+};
+
 // Ends pending socket waits: once Cancel() is called every wait given this
 // object returns at once, now and later, until Reset().
 class SocketCancel {

@@ -1,0 +1,41 @@
+// The job a listener hands to the client request pool: one accepted viewer
+// connection and what its request thread needs to answer it.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/socket.h"
+#include "platform/types.h"
+#include "poolmgr/thread_params.h"
+
+class CAgentList;
+struct CAgentTable;
+class CPTransactionLog;
+
+class CClientRequestParams : public QRThreadParams {
+ public:
+  // Room for the peer's dotted address and its terminating zero.
+  static constexpr std::size_t kPeerAddressSize = 32;
+
+  CClientRequestParams() = default;
+  CClientRequestParams(const CClientRequestParams& other) = default;
+  CClientRequestParams& operator=(const CClientRequestParams& other) = default;
+
+  // Copies every field when `other` is a CClientRequestParams. Returns 0.
+  int Assign(const QRThreadParams& other) override;
+
+  // Keeps at most kPeerAddressSize - 1 characters of `text`.
+  void SetPeerAddress(const char* text);
+  // Copies the peer text into `buffer`: 0, or -1 when `size` is not larger
+  // than the text.
+  int GetPeerAddress(char* buffer, std::size_t size) const;
+
+  platform::SOCKET m_Socket = platform::kInvalidSocket;
+  platform::DWORD m_RecvTimeoutSeconds = 0;
+  CAgentList* m_AgentList = nullptr;            // borrowed
+  CPTransactionLog* m_TransactionLog = nullptr; // borrowed, may be null
+  CAgentTable* m_AgentTable = nullptr;          // borrowed
+
+ private:
+  char m_PeerAddress[kPeerAddressSize] = {};
+};

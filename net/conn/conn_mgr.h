@@ -1,0 +1,126 @@
+// CConnMgr: one listening TCP socket and the listener thread that accepts
+// viewer connections on it and hands each one, as a job, to the client
+// request pool. While the pool has no free thread the manager stops
+// listening (the system refuses new connections) and polls the pool every
+// 2.5 s until fewer than 90% of its slots work.
+//
+// The listener thread alone accepts, suspends and re-creates the socket;
+// Shutdown, from another thread, only asks it to stop and waits.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/socket.h"
+#include "platform/sync.h"
+#include "platform/types.h"
+
+class CAgentList;
+struct CAgentTable;
+class CConnectionCounters;
+class CPTransactionLog;
+class QRPoolManager;
+
+class CConnMgr {
+ public:
+  // m_ListenState values.
+  enum eListenState : int { eStopped = 0, eStarting = 2, eListening = 4, eRemoveFromPool = 8 };
+
+  // Results (0 is success).
+  static constexpr int kAlreadyStarted = 16385;
+  static constexpr int kThreadNotStarted = 16386;
+  static constexpr int kNotListening = 16387;  // also: the stop timed out
+  static constexpr int kSocketFailed = 16389;
+  static constexpr int kBindFailed = 16391;
+  static constexpr int kListenFailed = 16392;
+
+  static constexpr int kListenBacklog = 100;
+  static constexpr int kSendBufferBytes = 524288;
+  static constexpr platform::DWORD kSuspendPollMs = 2500;
+  static constexpr double kResumeWorkingRatio = 0.9;
+  static constexpr platform::DWORD kStopWaitMs = 7500;
+  // After a failed accept (other than a full pool) the listener waits this
+  // long before the next one, so that a lasting failure cannot make it spin.
+  static constexpr platform::DWORD kAcceptBackoffMs = 100;
+  // Receive timeouts outside this range (seconds) are brought into it.
+  static constexpr platform::DWORD kMinRecvTimeout = 1;
+  static constexpr platform::DWORD kMaxRecvTimeout = 3600;
+
+  // `pool` is borrowed.
+  explicit CConnMgr(QRPoolManager* pool);
+  virtual ~CConnMgr();  // Shutdown
+  CConnMgr(const CConnMgr&) = delete;
+  CConnMgr& operator=(const CConnMgr&) = delete;
+
+  // Binds `address` (dotted IPv4; empty or not dotted: every interface) on
+  // `port` (0: a free port, kept for later re-creation) and starts the
+  // listener. The borrowed objects go into every job and must outlive the
+  // manager; `counters` may be null.
+  int Start(unsigned short port, platform::DWORD recvTimeoutSeconds, CAgentList* agentList,
+            CAgentTable* agentTable, CPTransactionLog* transactionLog, CConnectionCounters* counters,
+            const char* address);
+  // Stops the listener (kNotListening unless it listens) and forgets the
+  // borrowed objects.
+  int Shutdown();
+
+  int ListenState() const { return m_ListenState.load(); }
+  // The port listened on (after Start: the one actually bound).
+  unsigned short Port() const { return m_Port.load(); }
+  const std::string& AddressText() const { return m_AddressText; }
+  // True while a full pool keeps the manager from listening.
+  bool Suspended() const { return m_Suspended.load(); }
+
+ protected:
+  // Creates, binds and listens on the socket; 0 or a result code.
+  virtual int SetupSocket(unsigned short port, const char* address);
+  // The listener thread's body.
+  virtual platform::DWORD ListenerThread();
+  // Hands an accepted connection to the pool: the pool's result. The job
+  // owns the socket only when this succeeds.
+  virtual int IssueConnection(platform::SOCKET socket, const char* peerAddress);
+
+  QRPoolManager* Pool() const { return m_pPool; }
+
+ private:
+  int StartThread();
+  int StopThread();
+  // The next connection, or kInvalidSocket when none came (stop, failure).
+  platform::SOCKET AcceptNext(platform::SocketAddress* peer);
+  void ServeConnection(platform::SOCKET socket, const platform::SocketAddress& peer);
+  void Suspend();
+  bool PoolHasRoom();
+  // Waits on the stop event: true when a stop was requested.
+  bool WaitForStop(platform::DWORD milliseconds);
+  void CloseListeningSocket();
+
+  std::unique_ptr<platform::Thread> m_Thread;
+  platform::DWORD m_ThreadId = 0;
+  std::atomic<int> m_ListenState{eStopped};
+  std::atomic<bool> m_Suspended{false};
+  platform::DWORD m_SuspendPollMs = kSuspendPollMs;
+  // The socket changes only on the listener thread (and in Start before it
+  // runs); the lock keeps Shutdown from touching a descriptor being closed.
+  std::mutex m_SocketLock;
+  platform::SOCKET m_Socket = platform::kInvalidSocket;
+  platform::SocketAddress m_BoundAddress;
+  platform::DWORD m_RecvTimeoutSeconds = 0;
+  std::atomic<unsigned short> m_Port{0};
+  std::string m_AddressText;
+  QRPoolManager* m_pPool;
+  CAgentList* m_pAgentList = nullptr;
+  CPTransactionLog* m_pTransactionLog = nullptr;
+  CAgentTable* m_pAgentTable = nullptr;
+  CConnectionCounters* m_pCounters = nullptr;
+
+  // Stop requests: the event ends the listener's sleeps, the cancel its
+  // wait for a connection.
+  std::unique_ptr<platform::Event> m_StopEvent;
+  platform::SocketCancel m_StopCancel;
+  platform::SpareDescriptor m_Spare;
+  // Failed accepts in a row, traced once per burst.
+  unsigned m_FailedAccepts = 0;
+  unsigned m_DroppedForDescriptors = 0;
+};

@@ -1,0 +1,169 @@
+#include "net/conn/secret_agent.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <exception>
+#include <new>
+
+#include "agents/abstract_agent.h"
+#include "agents/agent_list.h"
+#include "agents/agent_table.h"
+#include "net/qrn_http.h"
+#include "platform/trace.h"
+#include "txlog/transaction_log.h"
+#include "txlog/transaction_log_entry.h"
+
+using platform::DWORD;
+using platform::kInvalidSocket;
+using platform::SOCKET;
+
+CSecretAgent::CSecretAgent()
+    : m_pJob(std::make_unique<CClientRequestParams>()),
+      m_pRequest(std::make_unique<QRNHTTP>()),
+      m_pBuffer(std::make_unique<char[]>(kBufferSize)) {
+  m_pJob->m_RecvTimeoutSeconds = kInitialRecvTimeout;
+  m_Params = m_pJob.get();
+}
+
+CSecretAgent::~CSecretAgent() { m_Params = nullptr; }
+
+void CSecretAgent::Run() {
+  while (!m_Stop.load()) {
+    const CClientRequestParams& job = *m_pJob;
+    SOCKET socket = job.m_Socket;
+    char peer[CClientRequestParams::kPeerAddressSize] = {};
+    job.GetPeerAddress(peer, sizeof(peer));
+    {
+      std::lock_guard<std::mutex> lock(m_SocketLock);
+      m_CurrentSocket = socket;
+    }
+    UpdateActivityTime();
+
+    if (ReadRequest(socket, job.m_RecvTimeoutSeconds)) {
+      UpdateActivityTime();
+      if (!m_Stop.load()) Answer(socket, job, peer);
+    }
+
+    const bool stopped = m_Stop.load();
+    if (stopped) Kill();
+    UpdateActivityTime();
+    CloseConnection(socket);
+    if (stopped || !Recycle(eThdIdle)) return;
+  }
+  (void)Recycle(eThdEnded);
+}
+
+bool CSecretAgent::ReadRequest(SOCKET socket, DWORD timeoutSeconds) {
+  m_pRequest->ResetHTTP();
+  m_BufferLength = 0;
+  const DWORD timeoutMs = timeoutSeconds * 1000;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs) * kRequestDeadlineTimeouts;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) {
+      // The request as a whole took too long: the same as a read timing out.
+      platform::WSASetLastError(platform::WSAETIMEDOUT);
+      trace(0x40, "SecretAgent() timeout out waiting in select error=%d\n", platform::WSAGetLastError());
+      return false;
+    }
+    if (Receive(socket, std::min<DWORD>(timeoutMs, static_cast<DWORD>(left))) < 1) return false;
+    const int status = m_Stop.load() ? kParseStopped : m_pRequest->HTTPprocess(m_pBuffer.get(), m_BufferLength);
+    if (status == eHTTPMoreData) continue;
+    if (status == eHTTPComplete && !m_Stop.load()) return true;
+    if (status == eHTTPInvalid || status == kParseStopped) {
+      trace(0x20000, "SecretAgent() detected HTTP parse problem= %d do logging\n", status);
+    }
+    return false;
+  }
+}
+
+int CSecretAgent::Receive(SOCKET socket, DWORD waitMs) {
+  // One byte stays free for the terminating zero.
+  const std::size_t room = m_BufferSize - m_BufferLength - 1;
+  if (room == 0) {
+    // The parser keeps what it could not take yet: a line this long is no
+    // request of the viewer protocol.
+    trace(0x40, "SecretAgent () bytes read *zero* error= %d socket=%d\n", platform::WSAGetLastError(), socket);
+    return 0;
+  }
+  if (m_Stop.load() || platform::WaitReadable(socket, waitMs) != 1 || m_Stop.load()) {
+    trace(0x40, "SecretAgent() timeout out waiting in select error=%d\n", platform::WSAGetLastError());
+    return -1;
+  }
+  const int got = platform::Recv(socket, m_pBuffer.get() + m_BufferLength, room);
+  if (got < 0) {
+    trace(0x40, "SecretAgent () socket error= %d  socket= %d\n", platform::WSAGetLastError(), socket);
+    return -1;
+  }
+  if (got == 0) {
+    trace(0x40, "SecretAgent () bytes read *zero* error= %d socket=%d\n", platform::WSAGetLastError(), socket);
+    return 0;
+  }
+  m_BufferLength += static_cast<unsigned int>(got);
+  m_pBuffer[m_BufferLength] = '\0';
+  return got;
+}
+
+void CSecretAgent::Answer(SOCKET socket, const CClientRequestParams& job, const char* peer) {
+  const int category = m_pRequest->GetCategory();
+  const int kind = job.m_AgentList != nullptr ? job.m_AgentList->Lookup(static_cast<std::uint32_t>(category)) : 0;
+  CAbstractAgent* agent = nullptr;
+  if (job.m_AgentTable != nullptr) {
+    agent = job.m_AgentTable->ForKind(kind);
+    // Until every agent exists, an empty slot's requests are passed through.
+    if (agent == nullptr) agent = (*job.m_AgentTable)[ePassThroughSlot];
+  }
+  if (agent == nullptr) {
+    trace(0x40, "SecretAgent: no agent for category %d (kind %d): connection closed\n", category, kind);
+    return;
+  }
+
+  CPTransactionLogEntry entry;
+  unsigned long bytesSent = 0;
+  m_RequestStart = Clock::now();
+  try {
+    agent->HTTPProcess(socket, bytesSent, m_pRequest.get(), &entry);
+  } catch (const std::exception& error) {
+    trace(0x40, "SecretAgent: the agent of category %d failed: %s\n", category, error.what());
+  } catch (...) {
+    trace(0x40, "SecretAgent: the agent of category %d failed\n", category);
+  }
+  m_RequestEnd = Clock::now();
+  LogTransaction(entry, peer, kind, bytesSent, job.m_TransactionLog);
+}
+
+void CSecretAgent::LogTransaction(CPTransactionLogEntry& entry, const char* peer, int kind, unsigned long bytesSent,
+                                  CPTransactionLog* log) {
+  const auto elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(m_RequestEnd - m_RequestStart).count();
+  entry.SetClientAddress(peer);
+  entry.SetMethod(QRNHTTP::MethodName(m_pRequest->GetMethod()));
+  entry.SetUri(m_pRequest->RequestURI());
+  entry.SetTimeTaken(static_cast<double>(elapsedMs) * 0.001);
+  entry.SetBytes(bytesSent);
+  entry.SetAgent(kind);
+  if (log != nullptr) log->AddEntry(entry);
+}
+
+void CSecretAgent::CloseConnection(SOCKET socket) {
+  std::lock_guard<std::mutex> lock(m_SocketLock);
+  if (socket != kInvalidSocket) {
+    platform::Shutdown(socket, platform::SD_SEND);
+    platform::Shutdown(socket, platform::SD_BOTH);
+    platform::CloseSocket(socket);
+  }
+  m_CurrentSocket = kInvalidSocket;
+}
+
+int CSecretAgent::StopWorkingNow() {
+  m_Stop.store(true);
+  {
+    // The connection's waits and sends end at once; its own thread closes it.
+    // (A thread that has not taken its socket yet sees the flag first.)
+    std::lock_guard<std::mutex> lock(m_SocketLock);
+    if (m_CurrentSocket == kInvalidSocket) return 0;
+    platform::Shutdown(m_CurrentSocket, platform::SD_BOTH);
+  }
+  return QRPoolThread::StopWorkingNow();
+}
+
+QRPoolThread* CSecretAgentFactory::CreatePoolThread() { return new (std::nothrow) CSecretAgent(); }

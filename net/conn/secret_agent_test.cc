@@ -1,0 +1,172 @@
+// The request thread's cycle: read (with its limits), route, answer, log,
+// close; and what it leaves behind.
+#include "net/conn/secret_agent.h"
+
+#include <chrono>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "agents/agent_testing.h"
+#include "net/conn/conn_testing.h"
+#include "platform/sync.h"
+
+namespace {
+
+using conn_testing::ClosedUnanswered;
+using conn_testing::ConnectViewer;
+using conn_testing::SendText;
+using conn_testing::TestRelay;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+std::vector<std::string> Fields(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> fields;
+  for (std::string field; in >> field;) fields.push_back(field);
+  return fields;
+}
+
+// The log's entry lines (those after the three header lines).
+std::vector<std::string> EntryLines(const std::string& log) {
+  std::vector<std::string> lines;
+  std::istringstream in(log);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line[0] != '#') lines.push_back(line);
+  }
+  return lines;
+}
+
+TEST(SecretAgent, AnswersARequestSplitOverPacketsAndLogsIt) {
+  TestRelay relay({});
+  platform::SOCKET viewer = ConnectViewer(relay.Port());
+  ASSERT_NE(viewer, platform::kInvalidSocket);
+  for (const char* piece : {"GE", "T /KIBO-1/4", "2-7 HTTP/1.0\r", "\nUser-Agent: v\r\n", "\r\n"}) {
+    ASSERT_TRUE(SendText(viewer, piece));
+    platform::Sleep(50);
+  }
+  EXPECT_EQ(conn_testing::ReadToEnd(viewer), "HTTP/1.0 200 OK\r\n\r\npassthrough 42");
+  platform::CloseSocket(viewer);
+
+  auto lines = EntryLines(relay.LogText());
+  ASSERT_EQ(lines.size(), 1u);
+  // c-ip date time cs-method cs-uri sc-status bytes time-taken x-agent r-ip rs-status
+  auto fields = Fields(lines[0]);
+  ASSERT_EQ(fields.size(), 11u) << lines[0];
+  EXPECT_EQ(lines[0].substr(0, 16), "127.0.0.1       ");
+  EXPECT_EQ(fields[3], "GET");
+  EXPECT_EQ(fields[4], "/KIBO-1/42-7");
+  EXPECT_EQ(fields[5], "200");
+  EXPECT_EQ(fields[6], "33");
+  EXPECT_EQ(fields[7].size(), 6u);  // "0.0010": seconds with four decimals
+  EXPECT_EQ(fields[8], "0");
+  EXPECT_EQ(fields[9], "-");
+  EXPECT_EQ(fields[10], "-");
+}
+
+TEST(SecretAgent, DropsSilentDrippingAndOverlongViewersUnanswered) {
+  agent_testing::TraceCapture traces;
+  TestRelay relay({.poolDepth = 8, .recvTimeoutSeconds = 1});
+
+  // Sends nothing: dropped after the receive timeout.
+  const auto started = Clock::now();
+  platform::SOCKET silent = ConnectViewer(relay.Port());
+  // Drips a byte every 300 ms: each read comes in time, the request never
+  // does; dropped at the request deadline of two receive timeouts.
+  platform::SOCKET dripping = ConnectViewer(relay.Port());
+  Clock::duration drippedFor {};
+  std::thread dripper([&] {
+    const std::string request = "GET /KIBO-1/5-1 HTTP/1.0\r\n\r\n";
+    for (std::size_t i = 0; i < request.size(); ++i) {
+      if (!SendText(dripping, request.substr(i, 1)) || ClosedUnanswered(dripping, milliseconds(300))) {
+        drippedFor = Clock::now() - started;
+        return;
+      }
+    }
+  });
+  // A header line that does not fit the receive buffer.
+  platform::SOCKET overlong = ConnectViewer(relay.Port());
+  ASSERT_TRUE(SendText(overlong, "GET /KIBO-1/5-1 HTTP/1.0\r\nX-Long: " + std::string(5000, 'a')));
+  // Not the viewer protocol.
+  platform::SOCKET invalid = ConnectViewer(relay.Port());
+  ASSERT_TRUE(SendText(invalid, "BREW /KIBO-1/5-1 HTTP/1.0\r\n\r\n"));
+  EXPECT_TRUE(ClosedUnanswered(overlong, milliseconds(900)));
+  EXPECT_TRUE(ClosedUnanswered(invalid, milliseconds(900)));
+
+  EXPECT_TRUE(ClosedUnanswered(silent, milliseconds(2000)));
+  const auto silentFor = Clock::now() - started;
+  EXPECT_GE(silentFor, milliseconds(900));
+  EXPECT_LT(silentFor, milliseconds(1900));
+  dripper.join();
+  EXPECT_GE(drippedFor, milliseconds(1900));
+  EXPECT_LT(drippedFor, milliseconds(3000));
+
+  for (platform::SOCKET s : {silent, dripping, overlong, invalid}) platform::CloseSocket(s);
+  EXPECT_EQ(relay.Answering().Calls(), 0);
+  EXPECT_TRUE(EntryLines(relay.LogText()).empty());
+  const std::string text = traces.Text();
+  EXPECT_NE(text.find("SecretAgent () bytes read *zero* error="), std::string::npos);
+  EXPECT_NE(text.find("SecretAgent() detected HTTP parse problem= 3 do logging\n"), std::string::npos);
+  EXPECT_NE(text.find("SecretAgent() timeout out waiting in select error=10060\n"), std::string::npos);
+}
+
+TEST(SecretAgent, ClosingThePoolEndsAThreadThatWaitsForItsViewer) {
+  TestRelay relay({.poolDepth = 4, .recvTimeoutSeconds = 60});
+  platform::SOCKET viewer = ConnectViewer(relay.Port());
+  ASSERT_TRUE(relay.WaitForWorking(1));
+  relay.Listener().Shutdown();
+  const auto started = Clock::now();
+  relay.Pool().ClosePoolEasy();
+  EXPECT_LT(Clock::now() - started, std::chrono::seconds(3));
+  EXPECT_TRUE(ClosedUnanswered(viewer, milliseconds(1000)));
+  platform::CloseSocket(viewer);
+}
+
+TEST(SecretAgent, ManyConnectionsLeaveNoDescriptorsOrThreadsBehind) {
+  TestRelay relay({.poolDepth = 64, .recvTimeoutSeconds = 1});
+  const std::string request = "GET /KIBO-1/5-1 HTTP/1.0\r\n\r\n";
+  // Four viewers at a time; every fourth connection answered, the others
+  // abandoned: before sending, midway through the request, or after it
+  // without reading the answer.
+  auto load = [&](int connections) {
+    std::vector<std::thread> viewers;
+    for (int v = 0; v < 4; ++v) {
+      viewers.emplace_back([&, v] {
+        for (int i = v; i < connections; i += 4) {
+          // A busy relay may stop listening for a moment.
+          platform::SOCKET s = ConnectViewer(relay.Port());
+          for (int retry = 0; retry < 500 && s == platform::kInvalidSocket; ++retry) {
+            platform::Sleep(10);
+            s = ConnectViewer(relay.Port());
+          }
+          switch (i % 4) {
+            case 0: SendText(s, request); conn_testing::ReadToEnd(s, milliseconds(2000)); break;
+            case 1: break;
+            case 2: SendText(s, request.substr(0, 10)); break;
+            case 3: SendText(s, request); break;
+          }
+          platform::CloseSocket(s);
+        }
+      });
+    }
+    for (auto& viewer : viewers) viewer.join();
+  };
+  load(400);
+  ASSERT_TRUE(relay.WaitUntilQuiet());
+  // Pool threads come and go with the load, up to the pool's depth; no
+  // other thread may.
+  const int descriptors = conn_testing::OpenDescriptors();
+  const int otherThreads = conn_testing::Threads() - relay.PoolThreads();
+
+  load(2000);
+  ASSERT_TRUE(relay.WaitUntilQuiet());
+  EXPECT_EQ(conn_testing::OpenDescriptors(), descriptors);
+  EXPECT_LE(conn_testing::Threads() - relay.PoolThreads(), otherThreads);
+  EXPECT_LE(relay.PoolThreads(), 64);
+  EXPECT_GE(relay.Answering().Calls(), 1000);
+}
+
+}  // namespace

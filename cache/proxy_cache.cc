@@ -1,0 +1,379 @@
+#include "cache/proxy_cache.h"
+
+#include <algorithm>
+#include <ctime>
+#include <exception>
+#include <new>
+#include <string_view>
+
+#include "cache/cache_dump.h"
+#include "cache/cache_fetch_request.h"
+#include "cache/cache_refresh_thread.h"
+#include "cache/cache_stream_reader.h"
+#include "net/qrn_http.h"
+#include "platform/event_log.h"
+#include "platform/trace.h"
+#include "poolmgr/pool_manager.h"
+
+namespace {
+
+constexpr platform::DWORD kTraceCache = 0x2000;
+
+// Operator events of the upstream fetch.
+constexpr platform::WORD kUpstreamCategory = 18;
+constexpr platform::DWORD kEventNoDataCenter = 0xC000006E;
+constexpr platform::DWORD kNoDataCenterViewBit = 0x2;
+constexpr platform::DWORD kEventReadFailed = 0xC000006F;
+constexpr platform::DWORD kReadFailedViewBit = 0x80;
+
+constexpr const char* kNoDataCenterText = "Unable to connect to the DataCenter to perform requested task";
+constexpr const char* kReadFailedText = "Error reading response from the DataCenter";
+constexpr const char* kNoEntryText = "Cache directory not available";
+constexpr const char* kNoMemoryText = "Out of memory building the response";
+
+std::int64_t Now() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+// The item count an entry is trimmed to after a refresh: the request's
+// number of items, or its number of references when that is 0.
+std::size_t TrimCount(const QRNHTTP& request) {
+  const std::int32_t items = request.NumberOfItems();
+  if (items > 0) return static_cast<std::size_t>(items);
+  const std::int32_t references = request.NumberOfReferences();
+  return references > 0 ? static_cast<std::size_t>(references) : 0;
+}
+
+// Releases an entry's lock on every way out, exceptions included.
+class EntryLockHold {
+ public:
+  explicit EntryLockHold(CCacheEntry& entry) : m_Entry(entry) {}
+  ~EntryLockHold() { m_Entry.Unlock(); }
+  EntryLockHold(const EntryLockHold&) = delete;
+  EntryLockHold& operator=(const EntryLockHold&) = delete;
+
+ private:
+  CCacheEntry& m_Entry;
+};
+
+}  // namespace
+
+CProxyCache::CProxyCache(const CPRegistry& settings) : m_Registry(settings) {}
+
+CProxyCache::~CProxyCache() { Destroy(); }
+
+int CProxyCache::Init() {
+  m_SamplingFrequency = m_Registry.GetCacheSamplingFrequency();
+  const std::uint32_t buckets = CCacheTable::BucketCountFor(m_Registry.GetCacheDirectoryNumFolders());
+  m_Table = std::make_unique<CCacheTable>(buckets);
+  trace(kTraceCache, "CProxyCache::Init() - Hash table initial size is %d\n", static_cast<int>(buckets));
+
+  m_RefreshFactory = std::make_unique<CCacheRefreshFactory>();
+  m_RefreshPool = std::make_unique<QRPoolManager>(m_RefreshFactory.get(), 0xFFFFFFFF, kRefreshCleanerIntervalMs, 5);
+  if (m_RefreshPool->OpenPool(kRefreshThreads) != 0 ||
+      m_RefreshPool->StartPoolCleaner(kRefreshCleanerIntervalMs) != 0) {
+    // Without the pool every refresh runs on its request's own thread.
+    m_RefreshPool.reset();
+    return 0;
+  }
+  return 1;
+}
+
+void CProxyCache::Destroy() {
+  if (m_RefreshPool != nullptr) {
+    m_RefreshPool->ClosePoolEasy();
+    m_RefreshPool.reset();
+  }
+  if (m_Table != nullptr) {
+    const auto count = static_cast<platform::DWORD>(m_Table->Count());
+    trace(kTraceCache, "CProxyCache::Destroy() - Hash table final number of elements is %d\n",
+          static_cast<int>(count));
+    m_Registry.SetCacheDirectoryNumFolders(count);
+    m_Table.reset();
+  }
+}
+
+std::string CProxyCache::DirectoryName(std::int32_t category, const std::string* argument) {
+  std::string name = std::to_string(category);
+  if (argument != nullptr) name.append("\\").append(*argument);
+  return name;
+}
+
+double CProxyCache::SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+bool CProxyCache::ProcessRequest(const QRNHTTP& request, CCacheResponse& response, CUpstreamResult& result,
+                                 std::vector<bool>& hits) {
+  const Clock::time_point start = Clock::now();
+  trace(kTraceCache, "CProxyCache::ProcessRequest - Category ID %d\n", request.GetCategory());
+  if (m_Table == nullptr) {
+    result.reason = kNoEntryText;
+    return false;
+  }
+  try {
+    const std::vector<std::string>& arguments = request.Arguments();
+    if (arguments.size() <= 1) {
+      return ProcessOneDirectory(request, arguments.empty() ? nullptr : &arguments.front(), response, result, hits,
+                                 start);
+    }
+    return ProcessInBatches(request, response, result, hits, start);
+  } catch (const std::bad_alloc&) {
+    result.reason = kNoMemoryText;
+    return false;
+  }
+}
+
+bool CProxyCache::ProcessOneDirectory(const QRNHTTP& request, const std::string* argument,
+                                      CCacheResponse& response, CUpstreamResult& result, std::vector<bool>& hits,
+                                      Clock::time_point start) {
+  const std::string directory = DirectoryName(request.GetCategory(), argument);
+  trace(kTraceCache, "CProxyCache::ProcessRequest - CacheDir %s\n", directory.c_str());
+  CCacheRefreshOutcome outcome;
+  ProcessCacheItem(request, directory, argument, outcome, start);
+  hits.push_back(outcome.hit);
+  result = std::move(outcome.result);
+  if (!outcome.success) return false;
+  BuildResponse(request, *outcome.entry, outcome.viewerNextUpdate, response);
+  return true;
+}
+
+bool CProxyCache::ProcessInBatches(const QRNHTTP& request, CCacheResponse& response, CUpstreamResult& result,
+                                   std::vector<bool>& hits, Clock::time_point start) {
+  // An argument named twice is one directory: its items go out once.
+  std::vector<const std::string*> arguments;
+  for (const std::string& argument : request.Arguments()) {
+    const bool seen = std::any_of(arguments.begin(), arguments.end(),
+                                  [&argument](const std::string* other) { return *other == argument; });
+    if (!seen) arguments.push_back(&argument);
+  }
+
+  bool anySucceeded = false;
+  std::vector<std::shared_ptr<CCacheRefreshState>> states;
+  for (std::size_t batchStart = 0; batchStart < arguments.size(); batchStart += kBatchSize) {
+    const std::size_t batchEnd = std::min(arguments.size(), batchStart + kBatchSize);
+    states.clear();
+    for (std::size_t i = batchStart; i < batchEnd; ++i) {
+      CCacheRefreshJob job;
+      job.cache = this;
+      job.request = &request;
+      job.directory = DirectoryName(request.GetCategory(), arguments[i]);
+      job.argument = arguments[i];
+      job.start = start;
+      job.state = std::make_shared<CCacheRefreshState>();
+      job.state->done = platform::Event::Create(true, false);
+      if (job.state->done == nullptr) throw std::bad_alloc();
+      states.push_back(job.state);
+      FillCacheAsync(job);
+    }
+    for (const std::shared_ptr<CCacheRefreshState>& state : states) {
+      platform::WaitForSingleObject(*state->done, platform::kInfinite);
+    }
+    // Each argument adds the items of its own entry, in the request's order.
+    for (const std::shared_ptr<CCacheRefreshState>& state : states) {
+      CCacheRefreshOutcome& outcome = state->outcome;
+      hits.push_back(outcome.hit);
+      if (!outcome.result.host.empty() || (!outcome.success && result.host.empty())) result = outcome.result;
+      if (!outcome.success) continue;
+      anySucceeded = true;
+      BuildResponse(request, *outcome.entry, outcome.viewerNextUpdate, response);
+    }
+  }
+  return !response.Empty() || anySucceeded;
+}
+
+void CProxyCache::ProcessCacheItem(const QRNHTTP& request, const std::string& directory,
+                                   const std::string* argument, CCacheRefreshOutcome& outcome,
+                                   Clock::time_point start) {
+  trace(kTraceCache, "CProxyCache::ProcessCacheItem - cache dir \"%s\"\n", directory.c_str());
+  CCacheEntry* entry = m_Table->FindOrCreate(directory);
+  if (entry == nullptr) {
+    outcome.result.reason = kNoEntryText;
+    return;
+  }
+  outcome.entry = entry;
+  if (Now() < entry->RefreshDeadline()) {
+    trace(kTraceCache,
+          "CProxyCache::ProcessCacheItem - Class-C - cache already refreshed in directory \"%s\" Time(%.4f)\n",
+          directory.c_str(), SecondsSince(start));
+    outcome.viewerNextUpdate = entry->ViewerNextUpdate();
+    outcome.hit = true;
+    outcome.success = true;
+    return;
+  }
+  FillCacheItem(request, *entry, argument, outcome, start);
+}
+
+void CProxyCache::FillCacheAsync(const CCacheRefreshJob& job) {
+  CCacheRefreshOutcome& outcome = job.state->outcome;
+  CCacheEntry* entry = m_Table->FindOrCreate(job.directory);
+  if (entry == nullptr) {
+    outcome.result.reason = kNoEntryText;
+    job.state->done->Set();
+    return;
+  }
+  outcome.entry = entry;
+  if (Now() < entry->RefreshDeadline()) {
+    trace(kTraceCache, "CProxyCache::FillCacheAsync - Class-C - cache already refreshed in directory \"%s\"\n",
+          job.directory.c_str());
+    outcome.viewerNextUpdate = entry->ViewerNextUpdate();
+    outcome.hit = true;
+    outcome.success = true;
+    job.state->done->Set();
+    return;
+  }
+  if (m_RefreshPool != nullptr && m_RefreshPool->IssueThread(&job) == 0) return;
+  trace(kTraceCache, "CProxyCache::FillCacheAsync - ran out of threads - Refreshing synchronously\n");
+  RunRefreshJob(job);
+}
+
+void CProxyCache::RunRefreshJob(const CCacheRefreshJob& job) {
+  CCacheRefreshOutcome& outcome = job.state->outcome;
+  try {
+    FillCacheItem(*job.request, *outcome.entry, job.argument, outcome, job.start);
+  } catch (const std::exception& error) {
+    // The request waits for this job: it must hear of the failure.
+    trace(kTraceCache, "CProxyCache::FillCacheAsync - refresh of \"%s\" failed: %s\n", job.directory.c_str(),
+          error.what());
+    outcome.success = false;
+    outcome.result.reason = kNoMemoryText;
+  }
+  job.state->done->Set();
+}
+
+bool CProxyCache::FillCacheItem(const QRNHTTP& request, CCacheEntry& entry, const std::string* argument,
+                                CCacheRefreshOutcome& outcome, Clock::time_point start) {
+  const char* directory = entry.Name().c_str();
+  trace(kTraceCache, "CProxyCache::FillCacheItem - getting lock on directory \"%s\"\n", directory);
+  const Clock::time_point lockStart = Clock::now();
+  entry.Lock(platform::kInfinite);
+  EntryLockHold hold(entry);
+  const double lockWait = SecondsSince(lockStart);
+  trace(kTraceCache, "CProxyCache::FillCacheItem - lock obtained on directory \"%s\" Took(%.4f)\n", directory,
+        lockWait);
+
+  if (Now() < entry.RefreshDeadline()) {
+    trace(kTraceCache,
+          "CProxyCache::FillCacheItem - Class-B - cache already refreshed in directory \"%s\" Time(%.4f)\n",
+          directory, SecondsSince(start));
+    outcome.viewerNextUpdate = entry.ViewerNextUpdate();
+    outcome.hit = true;
+    outcome.success = true;
+    return true;
+  }
+
+  trace(kTraceCache, "CProxyCache::FillCacheItem - Class-%s - refreshing cache in directory \"%s\" Time(%.4f)\n",
+        lockWait < kLongLockWaitSeconds ? "A" : "AB", directory, SecondsSince(start));
+  std::int64_t nextUpdate = 0;
+  bool streamBroken = false;
+  const bool fetched = Fetch(request, entry, argument, nextUpdate, outcome.result, streamBroken);
+  if (!fetched) {
+    if (streamBroken) entry.Trim(0);
+    // Complete records that came before a failed read stay in the entry.
+    entry.Publish();
+    outcome.hit = false;
+    outcome.success = false;
+    return false;
+  }
+  entry.Trim(TrimCount(request));
+  entry.Publish();
+  trace(kTraceCache, "CProxyCache::FillCacheItem - Done receiving response\n");
+  // The items are out before the times that make them fresh.
+  entry.ExchangeViewerNextUpdate(nextUpdate);
+  entry.ExchangeRefreshDeadline(std::min(nextUpdate, Now() + kMaxFreshSeconds));
+  outcome.viewerNextUpdate = nextUpdate;
+  outcome.hit = false;
+  outcome.success = true;
+  return true;
+}
+
+bool CProxyCache::Fetch(const QRNHTTP& request, CCacheEntry& entry, const std::string* argument,
+                        std::int64_t& nextUpdate, CUpstreamResult& result, bool& streamBroken) {
+  const std::string text = MakeCacheFetchRequest(request, argument, entry.NewestID());
+  CPHTTPStream stream(m_Registry);
+  std::string header;
+  CUpstreamResult upstream;
+  const int status = stream.OpenAndGetHeader(text, header, &upstream);
+  result.host = upstream.host;
+  result.port = upstream.port;
+  result.status = status;
+  result.reason.clear();
+
+  if (status == 204) {
+    stream.Close();
+    nextUpdate = Now() + kNoNewsSeconds;
+    return true;
+  }
+  if (status != 200) {
+    stream.Close();
+    if (upstream.host.empty()) {
+      trace(kTraceCache, "CProxyCache::Fetch - ERROR CONNECTING TO ANY HOST\n");
+      platform::ReportEventLimited(kEventWindowSeconds, kEventRepeats, platform::EVENTLOG_ERROR_TYPE,
+                                   kUpstreamCategory, kEventNoDataCenter, kNoDataCenterViewBit, {});
+      result.reason = kNoDataCenterText;
+    } else {
+      trace(kTraceCache, "CProxyCache::Fetch - HTTP ERROR %d RETURNED BY HOST %s:%d\n", status,
+            upstream.host.c_str(), static_cast<int>(upstream.port));
+      result.reason = !upstream.reason.empty() ? upstream.reason : stream.GetStatusText(header);
+    }
+    return false;
+  }
+
+  const int contentLength = stream.GetContentLength(header);
+  trace(kTraceCache, "CProxyCache::Fetch - CONNECTED TO HOST %s:%d, fetching %d bytes\n", upstream.host.c_str(),
+        static_cast<int>(upstream.port), contentLength);
+  trace(kTraceCache, "CProxyCache::Fetch - Content-Length = %ld\n", static_cast<long>(contentLength));
+  CCacheStreamReader reader(entry, contentLength);
+  const CCacheStreamReader::Outcome outcome =
+      reader.ReadBody([&stream](char* buffer, std::size_t size) { return stream.Read(buffer, size); });
+  stream.Close();
+  switch (outcome) {
+    case CCacheStreamReader::eBodyComplete:
+      // A stream that names no next update is treated like "nothing new".
+      nextUpdate = reader.NextUpdateAnnounced() ? reader.NextUpdateTime() : Now() + kNoNewsSeconds;
+      return true;
+    case CCacheStreamReader::eStreamBroken:
+      trace(kTraceCache, "CProxyCache::Fetch - invalid data stream from HOST %s:%d after %ld bytes\n",
+            upstream.host.c_str(), static_cast<int>(upstream.port), static_cast<long>(reader.BytesRead()));
+      streamBroken = true;
+      result.reason = kReadFailedText;
+      return false;
+    case CCacheStreamReader::eReadFailed:
+      platform::ReportEventLimited(kEventWindowSeconds, kEventRepeats, platform::EVENTLOG_ERROR_TYPE,
+                                   kUpstreamCategory, kEventReadFailed, kReadFailedViewBit, {});
+      result.reason = kReadFailedText;
+      return false;
+  }
+  return false;
+}
+
+void CProxyCache::BuildResponse(const QRNHTTP& request, CCacheEntry& entry, std::int64_t viewerNextUpdate,
+                                CCacheResponse& response) {
+  std::shared_ptr<const CCacheItems> items = entry.Items();
+  const std::int32_t category = request.GetCategory();
+  const bool whole = std::find(std::begin(kWholeCategories), std::end(kWholeCategories), category) !=
+                     std::end(kWholeCategories);
+  const std::int64_t lastID = whole ? 0 : request.GetItem();
+  trace(kTraceCache, "CProxyCache::BuildResponse - lastID %d, numItems %d\n", static_cast<int>(lastID),
+        static_cast<int>(items->Count()));
+  const std::size_t first = items->FirstAfter(lastID);
+  for (std::size_t i = first; i < items->Count(); ++i) {
+    trace(kTraceCache, "CProxyCache::BuildResponse - adding file %d\n", static_cast<int>((*items)[i].ItemID()));
+  }
+  response.Add(std::move(items), first, viewerNextUpdate);
+}
+
+void CProxyCache::RecordStatistics(const std::vector<bool>& hits) {
+  for (const bool hit : hits) {
+    if (m_SamplingCounter.fetch_add(1) + 1 < m_SamplingFrequency) continue;
+    // A busy lock skips this item; the counter keeps counting.
+    if (!m_StatisticsLock.try_lock_for(std::chrono::milliseconds(1))) continue;
+    m_Registry.SetStatisticsCacheLoggedRequests(m_Registry.GetStatisticsCacheLoggedRequests() + 1);
+    if (hit) m_Registry.SetStatisticsCacheLoggedHits(m_Registry.GetStatisticsCacheLoggedHits() + 1);
+    m_SamplingCounter.store(0);
+    m_StatisticsLock.unlock();
+  }
+}
+
+int CProxyCache::DumpCache(platform::File& file, std::uint32_t flags) {
+  if (m_Table == nullptr) return 0;
+  return ::DumpCache(*m_Table, file, flags);
+}

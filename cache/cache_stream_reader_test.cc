@@ -6,13 +6,11 @@
 #include <string>
 
 #include "cache/cache_stream_reader.h"
+#include "cache/cache_testing.h"
 
 namespace {
 
-std::string Record(std::uint32_t id, std::uint16_t framePart, const std::string& bytes) {
-  return "OFF:0\r\nLEN:0\r\nLID:" + std::to_string(id) + "\r\nTLEN:" + std::to_string(bytes.size()) +
-         "\r\nFP:" + std::to_string(framePart) + "\r\nSRC:test\r\n\r\n" + bytes;
-}
+using cache_testing::Record;
 
 // Hands out `body` in reads of `step` bytes, then `end` (0: closed).
 CCacheStreamReader::ReadFunction Source(const std::string& body, std::size_t step, int end = 0) {

@@ -99,25 +99,25 @@ int CProxyAgent::HTTPSendResponse(platform::SOCKET socket, unsigned long& bytesS
 
   // The prefix and the items' memory go out as they are, in as few system
   // calls as the socket allows.
-  CSendPiece inlinePieces[kInlinePieces];
-  std::vector<CSendPiece> heapPieces;
+  platform::SendSlice inlinePieces[kInlinePieces];
+  std::vector<platform::SendSlice> heapPieces;
   const std::size_t pieceCount = 1 + (head ? 0 : items->Count());
-  CSendPiece* pieces = inlinePieces;
+  platform::SendSlice* pieces = inlinePieces;
   if (pieceCount > kInlinePieces) {
     heapPieces.resize(pieceCount);
     pieces = heapPieces.data();
   }
   std::size_t count = 0;
-  pieces[count++] = CSendPiece{prefix.get(), prefixLength};
+  pieces[count++] = platform::SendSlice{prefix.get(), prefixLength};
   if (!head) {
     items->ForEachItem([&](const CCacheFile& item) {
-      pieces[count++] = CSendPiece{item.Data(), item.DataLength()};
+      pieces[count++] = platform::SendSlice{item.Data(), item.DataLength()};
       return true;
     });
   }
 
   std::size_t sent = 0;
-  const bool ok = SendPieces(socket, std::span<const CSendPiece>(pieces, count), m_SendWaitMilliseconds, sent);
+  const bool ok = SendPieces(socket, std::span<const platform::SendSlice>(pieces, count), m_SendWaitMilliseconds, sent);
   if (!ok) {
     const int error = platform::WSAGetLastError();
     ReportSendFailure(error, sent < prefixLength ? "Sending (from cache) lpPrefix"

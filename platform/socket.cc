@@ -9,6 +9,7 @@
 #include <sys/eventfd.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -272,6 +273,21 @@ int Send(SOCKET s, const void* data, std::size_t length, int flags) {
   for (;;) {
     ssize_t n = ::send(s, data, length, send_flags);
     if (n >= 0) return static_cast<int>(n);
+    if (errno != EINTR) return Fail(errno);
+  }
+}
+
+long long SendGather(SOCKET s, const SendSlice* slices, std::size_t count, int flags) {
+  iovec vectors[kMaxSendSlices];
+  if (count > kMaxSendSlices) count = kMaxSendSlices;
+  for (std::size_t i = 0; i < count; ++i) vectors[i] = iovec{const_cast<void*>(slices[i].data), slices[i].length};
+  msghdr message{};
+  message.msg_iov = vectors;
+  message.msg_iovlen = count;
+  const int send_flags = MSG_NOSIGNAL | ((flags & MSG_DONTWAIT_FLAG) != 0 ? MSG_DONTWAIT : 0);
+  for (;;) {
+    ssize_t n = ::sendmsg(s, &message, send_flags);
+    if (n >= 0) return n;
     if (errno != EINTR) return Fail(errno);
   }
 }

@@ -103,6 +103,17 @@ int Recv(SOCKET s, void* buffer, std::size_t length, int flags = 0);
 int Send(SOCKET s, const void* data, std::size_t length, int flags = 0);
 int SendTo(SOCKET s, const void* data, std::size_t length, const SocketAddress& to);
 int RecvFrom(SOCKET s, void* buffer, std::size_t length, SocketAddress* from);
+// One piece of a gathered send.
+struct SendSlice {
+  const void* data;
+  std::size_t length;
+};
+// Sends the pieces in order with one system call: bytes sent (fewer than
+// asked when the socket fills; with MSG_DONTWAIT_FLAG nothing waits), or -1.
+// At most kMaxSendSlices pieces are taken per call.
+constexpr std::size_t kMaxSendSlices = 64;
+long long SendGather(SOCKET s, const SendSlice* slices, std::size_t count, int flags = 0);
+
 // Sends `length` bytes of the open file `fd` from `offset` with the kernel's
 // file transmission. Bytes sent, or -1. With MSG_DONTWAIT_FLAG it returns
 // after what fits now (fewer bytes than asked).

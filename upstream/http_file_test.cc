@@ -4,7 +4,6 @@
 // the answers no well-behaved server gives.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -25,10 +24,7 @@ using upstream_testing::WebServer;
 
 // Local copies go below this test's machine root.
 CPRegistry Settings() {
-  static const bool kTempSet = [] {
-    return ::setenv("TMPDIR", testing_support::MakeTempDir("tmp").c_str(), 1) == 0;
-  }();
-  EXPECT_TRUE(kTempSet);
+  upstream_testing::UseTestTemporaryDirectory();
   CPRegistry settings;
   settings.DeleteProxyHost();
   settings.DeleteProxyPort();

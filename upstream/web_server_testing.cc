@@ -1,10 +1,16 @@
 #include "upstream/web_server_testing.h"
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "platform/testing.h"
 
 namespace upstream_testing {
+
+void UseTestTemporaryDirectory() {
+  static const bool set = ::setenv("TMPDIR", testing_support::MakeTempDir("tmp").c_str(), 1) == 0;
+  (void)set;
+}
 
 std::string WebServer::Program(Kind kind) { return FindProgram(kind == Kind::kLighttpd ? "lighttpd" : "nginx"); }
 

@@ -9,6 +9,10 @@
 
 namespace upstream_testing {
 
+// Points the process's temporary directory (where fetched copies go) below
+// the test's machine root, once per process, before its first use.
+void UseTestTemporaryDirectory();
+
 class WebServer {
  public:
   enum class Kind { kLighttpd, kNginx };

@@ -5,6 +5,7 @@
 #include <exception>
 #include <new>
 #include <string_view>
+#include <thread>
 
 #include "cache/cache_dump.h"
 #include "cache/cache_fetch_request.h"
@@ -40,6 +41,17 @@ std::size_t TrimCount(const QRNHTTP& request) {
   if (items > 0) return static_cast<std::size_t>(items);
   const std::int32_t references = request.NumberOfReferences();
   return references > 0 ? static_cast<std::size_t>(references) : 0;
+}
+
+// Takes `lock` when it comes free within a millisecond. (A plain mutex with
+// retries rather than a timed one: its waits are visible to the race checker.)
+bool TryLockBriefly(std::mutex& lock) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1);
+  do {
+    if (lock.try_lock()) return true;
+    std::this_thread::yield();
+  } while (std::chrono::steady_clock::now() < deadline);
+  return false;
 }
 
 // Releases an entry's lock on every way out, exceptions included.
@@ -365,7 +377,7 @@ void CProxyCache::RecordStatistics(const std::vector<bool>& hits) {
   for (const bool hit : hits) {
     if (m_SamplingCounter.fetch_add(1) + 1 < m_SamplingFrequency) continue;
     // A busy lock skips this item; the counter keeps counting.
-    if (!m_StatisticsLock.try_lock_for(std::chrono::milliseconds(1))) continue;
+    if (!TryLockBriefly(m_StatisticsLock)) continue;
     m_Registry.SetStatisticsCacheLoggedRequests(m_Registry.GetStatisticsCacheLoggedRequests() + 1);
     if (hit) m_Registry.SetStatisticsCacheLoggedHits(m_Registry.GetStatisticsCacheLoggedHits() + 1);
     m_SamplingCounter.store(0);

@@ -114,7 +114,7 @@ class CProxyCache {
   CPRegistry m_Registry;
   std::uint32_t m_SamplingFrequency = 10;
   std::atomic<std::uint32_t> m_SamplingCounter{0};
-  std::timed_mutex m_StatisticsLock;
+  std::mutex m_StatisticsLock;
   std::unique_ptr<CCacheTable> m_Table;
   std::unique_ptr<CCacheRefreshFactory> m_RefreshFactory;
   std::unique_ptr<QRPoolManager> m_RefreshPool;

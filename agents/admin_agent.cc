@@ -1,0 +1,74 @@
+#include "agents/admin_agent.h"
+
+#include "cache/file_exception.h"
+#include "cache/proxy_agent.h"
+#include "net/qrn_http.h"
+#include "net/text_scan.h"
+#include "platform/event_log.h"
+#include "platform/file.h"
+#include "platform/trace.h"
+#include "txlog/transaction_log_entry.h"
+
+namespace {
+
+constexpr platform::DWORD kTraceAdmin = 0x2000;
+
+constexpr platform::WORD kFileCategory = 18;
+constexpr platform::DWORD kEventFileError = 0xC0000065;
+constexpr platform::DWORD kFileViewBit = 0x80;
+
+}  // namespace
+
+CAdminAgent::CAdminAgent(const CPRegistry& settings, CProxyAgent* proxyAgent)
+    : m_Registry(settings), m_ProxyAgent(proxyAgent) {}
+
+std::string CAdminAgent::DumpFileName(const std::string& directory, std::time_t when) {
+  std::tm local{};
+  char name[96] = "";
+  if (::localtime_r(&when, &local) != nullptr) std::strftime(name, sizeof(name), "Dump for %B %d - %H.%M.%S.log", &local);
+  std::string path = directory;
+  if (!path.empty() && path.back() != '/' && path.back() != '\\') path += '/';
+  return path + name;
+}
+
+int CAdminAgent::Answer(platform::SOCKET socket, unsigned long& bytesSent, QRNHTTP* request,
+                        CPTransactionLogEntry* logEntry, int status, const char* reason) {
+  HTTPSendErrorPacket(socket, bytesSent, request, status, reason);
+  if (logEntry != nullptr) logEntry->SetStatus(status);
+  return 0;
+}
+
+int CAdminAgent::HTTPProcess(platform::SOCKET socket, unsigned long& bytesSent, QRNHTTP* request,
+                             CPTransactionLogEntry* logEntry) {
+  if (request == nullptr) return 0;
+  std::vector<std::string>& arguments = request->Arguments();
+  if (arguments.empty()) return Answer(socket, bytesSent, request, logEntry, 400, "No administrative command");
+  const std::string command = arguments.front();
+  arguments.erase(arguments.begin());
+  if (net::EqualsNoCase(command, kDumpCommand)) return DumpProxyCache(socket, bytesSent, request, logEntry);
+  trace(kTraceAdmin, "CAdminAgent::HTTPProcess - unknown command \"%s\"\n", command.c_str());
+  return Answer(socket, bytesSent, request, logEntry, 400, "Unknown administrative command");
+}
+
+int CAdminAgent::DumpProxyCache(platform::SOCKET socket, unsigned long& bytesSent, QRNHTTP* request,
+                                CPTransactionLogEntry* logEntry) {
+  const std::vector<std::string>& arguments = request->Arguments();
+  const std::uint32_t flags = arguments.empty() ? kDefaultDumpFlags : net::ScanUnsigned(arguments.front());
+  const std::string path = DumpFileName(m_Registry.GetTransactionLogDirectory(), std::time(nullptr));
+
+  std::unique_ptr<platform::File> file = platform::File::Open(path, platform::File::Mode::kCreate);
+  if (file == nullptr) {
+    const CFileException error(platform::GetLastError(), path);
+    platform::ReportEvent(platform::EVENTLOG_WARNING_TYPE, kFileCategory, kEventFileError, kFileViewBit,
+                          {path, error.Reason()});
+    // The administrator hears of the failure rather than seeing the line drop.
+    Answer(socket, bytesSent, request, logEntry, 500, "Cannot create the dump file");
+    return 0;
+  }
+  const int written = m_ProxyAgent != nullptr ? m_ProxyAgent->DumpCache(*file, flags) : 0;
+  file.reset();
+  trace(kTraceAdmin, "CAdminAgent::DumpProxyCache - %s \"%s\" with flags 0x%X\n",
+        written != 0 ? "wrote" : "failed to write", path.c_str(), flags);
+  Answer(socket, bytesSent, request, logEntry, written != 0 ? 204 : 500, nullptr);
+  return written;
+}

@@ -1,9 +1,17 @@
 #include "service/service_controller.h"
 
+#include <algorithm>
 #include <ctime>
 
+#include "agents/agent_list.h"
+#include "agents/null_agent.h"
+#include "agents/pass_through_agent.h"
+#include "net/conn/conn_mgr.h"
+#include "net/conn/listen_address.h"
+#include "net/conn/secret_agent.h"
 #include "platform/service_control.h"
 #include "platform/trace.h"
+#include "poolmgr/pool_manager.h"
 #include "service/nt_service.h"
 #include "txlog/transaction_log.h"
 
@@ -16,7 +24,7 @@ constexpr const char* kBuildStatus = "Build 1.1.68 domino";
 
 }  // namespace
 
-ServiceController::ServiceController() = default;
+ServiceController::ServiceController() : m_pAgents(std::make_unique<CAgentTable>()) {}
 
 ServiceController::~ServiceController() {
   if (m_bStarted) Stop();
@@ -59,10 +67,10 @@ DWORD ServiceController::Start(CNTService* service) {
       {"Creating Flash Data Object", nullptr},
       {"Creating Notes Data Object", nullptr},
       {"Creating Redirection Data Object", nullptr},
-      {"Creating Thread Pool", nullptr},
-      {"Creating the Agents", nullptr},
+      {"Creating Thread Pool", &ServiceController::CreateThreadPool},
+      {"Creating the Agents", &ServiceController::CreateAgents},
       {"Creating Performance Monitoring Thread", nullptr},
-      {"Creating Connection Managers", nullptr},
+      {"Creating Connection Managers", &ServiceController::CreateConnectionManagers},
       {"Creating Beacon Reader", nullptr},
       {"Creating Heart Beat", nullptr},
       {"Creating Java Connection Manager", nullptr},
@@ -84,9 +92,12 @@ DWORD ServiceController::Stop() {
   ReportStop("Destroying Heart Beat");
   ReportStop("Destroying Beacon Reader");
   ReportStop("Shuting down connection managers");
+  ShutDownConnectionManagers();
   ReportStop("Turning off Performance Monitoring");
   ReportStop("Destroying Thread Pool");
+  DestroyThreadPool();
   ReportStop("Destroying Agents");
+  DestroyAgents();
   ReportStop("Destroying Transaction Log and Agents List");
   DestroyTransactionLogAndAgentList();
   ReportStop("Destroying Java Connection Manager");
@@ -117,11 +128,94 @@ DWORD ServiceController::CreateTransactionLogAndAgentList() {
     m_pSettings->SetStatisticsBuildStatus(kBuildStatus);
     m_pSettings->Close(0);
   }
+  if (!m_pAgentList) {
+    m_pAgentList = std::make_unique<CAgentList>(*m_pSettings);
+    m_pAgentList->Start();
+  }
   // Without a log the server runs on and records nothing.
   if (!m_pTransactionLog) m_pTransactionLog = OpenViewerTransactionLog(*m_pSettings);
   return 0;
 }
 
+DWORD ServiceController::CreateThreadPool() {
+  const DWORD depth = std::clamp<DWORD>(m_pSettings->GetServerMaxClientThreads(), 1, kMaxClientThreadsLimit);
+  const DWORD expireMs = m_pSettings->GetThreadExpireTime();
+  if (!m_pClientPool) {
+    m_pClientFactory = std::make_unique<CSecretAgentFactory>();
+    m_pClientPool = std::make_unique<QRPoolManager>(m_pClientFactory.get(), kClientPoolDeadbeatSeconds, expireMs,
+                                                    kClientPoolLowWater);
+  }
+  if (!m_pClientPool) return kErrNoClientPool;
+  const int result = m_pClientPool->OpenPool(static_cast<int>(depth), 0);
+  m_PoolCleanerInterval = kClientPoolCleanerMs;
+  m_pClientPool->StartPoolCleaner(m_PoolCleanerInterval);
+  return static_cast<DWORD>(result);
+}
+
+DWORD ServiceController::CreateAgents() {
+  if (!m_pAgents || !m_pSettings) return kErrAgents;
+  // A failed agent stays in its slot and start-up goes on; the code of the
+  // last agent made is the step's result.
+  DWORD code = 0;
+  auto make = [&](eAgentSlot slot, DWORD failure, auto create) {
+    if (m_OwnedAgents[slot]) return;
+    code = failure;
+    m_OwnedAgents[slot] = create();
+    (*m_pAgents)[slot] = m_OwnedAgents[slot].get();
+    if (m_OwnedAgents[slot]->Init()) code = 0;
+  };
+  make(ePassThroughSlot, kErrPassThroughAgent, [&] { return std::make_unique<CPassThroughAgent>(*m_pSettings); });
+  // The proxy, redirect, corporate, Notes and admin agents come with their
+  // own parts; until then their categories are passed through.
+  make(eNullSlot, kErrNullAgent, [&] { return std::make_unique<CNullAgent>(*m_pSettings); });
+  return code;
+}
+
+DWORD ServiceController::CreateConnectionManagers() {
+  const DWORD recvTimeout = m_pSettings->GetRecvTimeout();
+  const DWORD listeners = std::min<DWORD>(m_pSettings->GetServerNoOfListenThreads(), kMaxListeners);
+  if (!m_pClientPool || !m_pClientFactory || m_ListenerCount > 0) return kErrNoListener;
+  DWORD result = kErrNoListener;
+  for (DWORD index = 1; index <= listeners; ++index) {
+    const std::string text = m_pSettings->GetServerLISTENIPPort(index);
+    ListenAddress address;
+    if (!ParseListenAddress(text, address)) {
+      trace(0x40, "ServiceController: Comm\\LISTEN%u \"%s\" names no port: no listener\n", index, text.c_str());
+      result = kErrNoListener;
+      continue;
+    }
+    auto& listener = m_Listeners[m_ListenerCount++];
+    listener = std::make_unique<CConnMgr>(m_pClientPool.get());
+    result = static_cast<DWORD>(listener->Start(address.port, recvTimeout, m_pAgentList.get(), m_pAgents.get(),
+                                                m_pTransactionLog.get(), nullptr, address.address.c_str()));
+  }
+  return result;
+}
 // --- stop steps ----------------------------------------------------------------
 
-void ServiceController::DestroyTransactionLogAndAgentList() { m_pTransactionLog.reset(); }
+void ServiceController::ShutDownConnectionManagers() {
+  for (std::size_t i = 0; i < m_ListenerCount; ++i) {
+    m_Listeners[i]->Shutdown();
+    m_Listeners[i].reset();
+  }
+  m_ListenerCount = 0;
+}
+
+void ServiceController::DestroyThreadPool() {
+  if (m_pClientPool) m_pClientPool->ClosePoolEasy();
+  m_pClientPool.reset();
+  m_pClientFactory.reset();
+}
+
+void ServiceController::DestroyAgents() {
+  for (std::size_t slot = 0; slot < kAgentSlotCount; ++slot) {
+    (*m_pAgents)[slot] = nullptr;
+    m_OwnedAgents[slot].reset();
+  }
+}
+
+void ServiceController::DestroyTransactionLogAndAgentList() {
+  m_pTransactionLog.reset();
+  m_pAgentList.reset();
+  *m_pAgents = CAgentTable{};
+}

@@ -4,13 +4,21 @@
 // that fails ends Start with its code, leaving what was built so far.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <memory>
 
+#include "agents/agent_table.h"
 #include "config/cp_registry.h"
 #include "platform/types.h"
 
+class CAbstractAgent;
+class CAgentList;
+class CConnMgr;
 class CNTService;
 class CPTransactionLog;
+class QRPoolManager;
+class QRPoolThreadFactory;
 
 class ServiceController {
  public:
@@ -31,6 +39,14 @@ class ServiceController {
   static constexpr platform::DWORD kErrNotesAgent = 0x5014;
   static constexpr platform::DWORD kErrNullAgent = 0x5015;
 
+  // At most this many connection listeners (Comm\NoOfListenThreads).
+  static constexpr std::size_t kMaxListeners = 64;
+  // ThreadPools\MaxClientThreads is kept within this range.
+  static constexpr platform::DWORD kMaxClientThreadsLimit = 4096;
+  static constexpr platform::DWORD kClientPoolDeadbeatSeconds = 180000;
+  static constexpr platform::DWORD kClientPoolLowWater = 5;
+  static constexpr platform::DWORD kClientPoolCleanerMs = 300000;
+
   ServiceController();
   ~ServiceController();
   ServiceController(const ServiceController&) = delete;
@@ -44,6 +60,11 @@ class ServiceController {
   // What the steps built (for the service's own checks and the tests).
   CPRegistry* Settings() const { return m_pSettings.get(); }
   CPTransactionLog* TransactionLog() const { return m_pTransactionLog.get(); }
+  CAgentList* AgentList() const { return m_pAgentList.get(); }
+  const CAgentTable& Agents() const { return *m_pAgents; }
+  QRPoolManager* ClientPool() const { return m_pClientPool.get(); }
+  std::size_t ListenerCount() const { return m_ListenerCount; }
+  CConnMgr* Listener(std::size_t index) const { return m_Listeners[index].get(); }
 
  private:
   void ReportStart(const char* text);
@@ -51,7 +72,13 @@ class ServiceController {
 
   // Start steps.
   platform::DWORD CreateTransactionLogAndAgentList();
+  platform::DWORD CreateThreadPool();
+  platform::DWORD CreateAgents();
+  platform::DWORD CreateConnectionManagers();
   // Stop steps.
+  void ShutDownConnectionManagers();
+  void DestroyThreadPool();
+  void DestroyAgents();
   void DestroyTransactionLogAndAgentList();
 
   int m_bStarted = 0;
@@ -59,4 +86,14 @@ class ServiceController {
   bool m_bFirstReport = true;
   std::unique_ptr<CPRegistry> m_pSettings;
   std::unique_ptr<CPTransactionLog> m_pTransactionLog;
+  std::unique_ptr<CAgentList> m_pAgentList;
+  std::unique_ptr<QRPoolThreadFactory> m_pClientFactory;
+  std::unique_ptr<QRPoolManager> m_pClientPool;
+  platform::DWORD m_PoolCleanerInterval = 0;
+  std::array<std::unique_ptr<CConnMgr>, kMaxListeners> m_Listeners;
+  std::size_t m_ListenerCount = 0;
+  // The agent record borrowed by every request; the agents it points at are
+  // owned here, slot by slot.
+  std::unique_ptr<CAgentTable> m_pAgents;
+  std::array<std::unique_ptr<CAbstractAgent>, kAgentSlotCount> m_OwnedAgents;
 };

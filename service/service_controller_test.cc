@@ -4,11 +4,21 @@
 
 #include <gtest/gtest.h>
 
+#include "agents/agent_table.h"
 #include "config/cp_registry.h"
+#include "net/conn/conn_mgr.h"
+#include "net/conn/conn_testing.h"
+#include "platform/socket.h"
 #include "platform/testing.h"
+#include "poolmgr/pool_manager.h"
 #include "txlog/transaction_log.h"
+#include "upstream/peer_process_testing.h"
 
 namespace {
+
+unsigned short FreeLoopbackPort() { return static_cast<unsigned short>(upstream_testing::FreeLoopbackPort()); }
+
+std::string ListenText(unsigned short port) { return "127.0.0.1," + std::to_string(port); }
 
 TEST(ServiceController, StartsOnceStopsOnceAndRecordsItsStatistics) {
   std::string home = testing_support::MakeTempDir("home") + "/";
@@ -16,6 +26,7 @@ TEST(ServiceController, StartsOnceStopsOnceAndRecordsItsStatistics) {
   settings.SetHomeDirectory(home.c_str());
   settings.SetWebPort(0);
   settings.SetJavaPort(0);
+  settings.SetServerLISTENIPPort(1, ListenText(FreeLoopbackPort()).c_str());
 
   ServiceController controller;
   EXPECT_EQ(controller.Stop(), ServiceController::kErrNotStarted);
@@ -37,6 +48,66 @@ TEST(ServiceController, StartsOnceStopsOnceAndRecordsItsStatistics) {
   EXPECT_EQ(controller.Stop(), ServiceController::kErrNotStarted);
   // A stopped controller can be started again.
   EXPECT_EQ(controller.Start(nullptr), 0u);
+}
+
+TEST(ServiceController, BuildsAndTakesDownTheClientPoolAgentsAndListeners) {
+  CPRegistry settings;
+  settings.SetHomeDirectory((testing_support::MakeTempDir("home") + "/").c_str());
+  settings.SetWebPort(0);
+  settings.SetJavaPort(0);
+  settings.SetServerMaxClientThreads(7);
+  settings.SetServerNoOfListenThreads(3);
+  const unsigned short first = FreeLoopbackPort();
+  const unsigned short second = FreeLoopbackPort();
+  settings.SetServerLISTENIPPort(1, ListenText(first).c_str());
+  settings.SetServerLISTENIPPort(2, ListenText(second).c_str());
+  // Names no port: no listener, and the step reports that none started last.
+  settings.SetServerLISTENIPPort(3, "127.0.0.1");
+
+  ServiceController controller;
+  EXPECT_EQ(controller.Start(nullptr), ServiceController::kErrNoListener);
+  EXPECT_FALSE(controller.Started());
+  ASSERT_NE(controller.ClientPool(), nullptr);
+  int slots = 0, idle = 0, reserved = 0, working = 0, ended = 0, expired = 0;
+  float average = 0;
+  EXPECT_EQ(controller.ClientPool()->GatherSummaryStats(slots, idle, reserved, working, ended, expired, average), 0);
+  EXPECT_EQ(slots, 7);
+  EXPECT_NE(controller.AgentList(), nullptr);
+  EXPECT_NE(controller.Agents()[ePassThroughSlot], nullptr);
+  EXPECT_NE(controller.Agents()[eNullSlot], nullptr);
+  EXPECT_EQ(controller.Agents()[eProxySlot], nullptr);
+  ASSERT_EQ(controller.ListenerCount(), 2u);
+  EXPECT_EQ(controller.Listener(1)->Port(), second);
+
+  // No agent list on this machine: passed through, and with no data centre
+  // configured the pass-through agent answers 500.
+  for (unsigned short port : {first, second}) {
+    std::string answer = conn_testing::Exchange(port, "GET /KIBO-1/7-1 HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(answer.rfind("HTTP/1.0 500 ", 0), 0u) << answer;
+  }
+}
+
+TEST(ServiceController, StopClosesTheListenersAndThePool) {
+  CPRegistry settings;
+  settings.SetHomeDirectory((testing_support::MakeTempDir("home") + "/").c_str());
+  settings.SetWebPort(0);
+  settings.SetJavaPort(0);
+  const unsigned short port = FreeLoopbackPort();
+  settings.SetServerLISTENIPPort(1, ListenText(port).c_str());
+
+  ServiceController controller;
+  ASSERT_EQ(controller.Start(nullptr), 0u);
+  platform::SOCKET waiting = conn_testing::ConnectViewer(port);
+  ASSERT_NE(waiting, platform::kInvalidSocket);
+  EXPECT_EQ(controller.Stop(), 0u);
+  // The viewer that was still sending is closed unanswered.
+  EXPECT_TRUE(conn_testing::ClosedUnanswered(waiting, std::chrono::milliseconds(1000)));
+  platform::CloseSocket(waiting);
+  EXPECT_EQ(conn_testing::ConnectViewer(port), platform::kInvalidSocket);
+  EXPECT_EQ(controller.ClientPool(), nullptr);
+  EXPECT_EQ(controller.ListenerCount(), 0u);
+  EXPECT_EQ(controller.AgentList(), nullptr);
+  EXPECT_EQ(controller.Agents()[ePassThroughSlot], nullptr);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "net/conn/conn_testing.h"
 
 #include <filesystem>
+#include <thread>
+#include <vector>
 
 #include "net/qrn_http.h"
 #include "platform/sync.h"
@@ -87,6 +89,16 @@ SOCKET ConnectViewer(unsigned short port) {
   return viewer;
 }
 
+SOCKET ConnectViewerRetrying(unsigned short port, std::chrono::milliseconds limit) {
+  const auto until = std::chrono::steady_clock::now() + limit;
+  SOCKET viewer = ConnectViewer(port);
+  while (viewer == platform::kInvalidSocket && std::chrono::steady_clock::now() < until) {
+    platform::Sleep(10);
+    viewer = ConnectViewer(port);
+  }
+  return viewer;
+}
+
 bool SendText(SOCKET viewer, const std::string& text) {
   return platform::Send(viewer, text.data(), text.size()) == static_cast<int>(text.size());
 }
@@ -118,6 +130,21 @@ bool ClosedUnanswered(SOCKET viewer, std::chrono::milliseconds limit) {
   if (platform::WaitReadable(viewer, static_cast<platform::DWORD>(limit.count())) != 1) return false;
   char byte = 0;
   return platform::Recv(viewer, &byte, 1) <= 0;
+}
+
+void RunViewers(unsigned short port, int connections, const std::function<void(int, SOCKET)>& use) {
+  constexpr int kViewers = 4;
+  std::vector<std::thread> viewers;
+  for (int v = 0; v < kViewers; ++v) {
+    viewers.emplace_back([&, v] {
+      for (int i = v; i < connections; i += kViewers) {
+        SOCKET viewer = ConnectViewerRetrying(port);
+        use(i, viewer);
+        platform::CloseSocket(viewer);
+      }
+    });
+  }
+  for (auto& viewer : viewers) viewer.join();
 }
 
 namespace {

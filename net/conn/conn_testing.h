@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -75,6 +76,8 @@ class TestRelay {
 
 // A connection to 127.0.0.1:port; kInvalidSocket when it is refused.
 platform::SOCKET ConnectViewer(unsigned short port);
+// The same, trying again for up to `limit` while a busy relay does not listen.
+platform::SOCKET ConnectViewerRetrying(unsigned short port, std::chrono::milliseconds limit = std::chrono::seconds(5));
 bool SendText(platform::SOCKET viewer, const std::string& text);
 // Everything received until the relay closes, at most `limit` of waiting.
 std::string ReadToEnd(platform::SOCKET viewer, std::chrono::milliseconds limit = std::chrono::seconds(10));
@@ -83,6 +86,11 @@ std::string Exchange(unsigned short port, const std::string& request);
 // The viewer's connection was closed by the relay without a byte, within
 // `limit`.
 bool ClosedUnanswered(platform::SOCKET viewer, std::chrono::milliseconds limit);
+
+// Makes `connections` connections to 127.0.0.1:port, four viewers at a
+// time; `use(index, socket)` works on connection `index`, which is closed
+// afterwards.
+void RunViewers(unsigned short port, int connections, const std::function<void(int, platform::SOCKET)>& use);
 
 // Descriptors and threads of this process.
 int OpenDescriptors();

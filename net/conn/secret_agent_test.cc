@@ -132,27 +132,14 @@ TEST(SecretAgent, ManyConnectionsLeaveNoDescriptorsOrThreadsBehind) {
   // abandoned: before sending, midway through the request, or after it
   // without reading the answer.
   auto load = [&](int connections) {
-    std::vector<std::thread> viewers;
-    for (int v = 0; v < 4; ++v) {
-      viewers.emplace_back([&, v] {
-        for (int i = v; i < connections; i += 4) {
-          // A busy relay may stop listening for a moment.
-          platform::SOCKET s = ConnectViewer(relay.Port());
-          for (int retry = 0; retry < 500 && s == platform::kInvalidSocket; ++retry) {
-            platform::Sleep(10);
-            s = ConnectViewer(relay.Port());
-          }
-          switch (i % 4) {
-            case 0: SendText(s, request); conn_testing::ReadToEnd(s, milliseconds(2000)); break;
-            case 1: break;
-            case 2: SendText(s, request.substr(0, 10)); break;
-            case 3: SendText(s, request); break;
-          }
-          platform::CloseSocket(s);
-        }
-      });
-    }
-    for (auto& viewer : viewers) viewer.join();
+    conn_testing::RunViewers(relay.Port(), connections, [&](int i, platform::SOCKET s) {
+      switch (i % 4) {
+        case 0: SendText(s, request); conn_testing::ReadToEnd(s, milliseconds(2000)); break;
+        case 1: break;
+        case 2: SendText(s, request.substr(0, 10)); break;
+        case 3: SendText(s, request); break;
+      }
+    });
   };
   load(400);
   ASSERT_TRUE(relay.WaitUntilQuiet());

@@ -1,0 +1,269 @@
+// The relay program, zondrel in debug mode, with its connections on
+// loopback and a simulated data centre behind it: answers and their log
+// lines, dripping viewers, and what many connections leave behind.
+#include <signal.h>
+
+#include <chrono>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "config/cp_registry.h"
+#include "net/conn/conn_testing.h"
+#include "platform/socket.h"
+#include "platform/sync.h"
+#include "platform/testing.h"
+#include "upstream/peer_process_testing.h"
+
+namespace {
+
+using conn_testing::ClosedUnanswered;
+using conn_testing::ConnectViewer;
+using conn_testing::SendText;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// Category 900 is blocked (the null agent); the others are passed through.
+constexpr const char* kAgentsFile = "HTTP/1.0 200 OK\r\n\r\n1\r\n900,9\r\n";
+
+// zondrel -d on its machine root's settings, ended by SIGTERM.
+class Relay {
+ public:
+  struct Settings {
+    unsigned simulatorPort = 0;
+    platform::DWORD recvTimeoutSeconds = 20;
+    platform::DWORD maxClientThreads = 300;
+  };
+
+  bool Start(const Settings& settings) {
+    m_Home = testing_support::MakeTempDir("home") + "/";
+    m_Port = static_cast<unsigned short>(upstream_testing::FreeLoopbackPort());
+    CPRegistry registry;
+    registry.SetHomeDirectory(m_Home.c_str());
+    registry.SetWebPort(0);
+    registry.SetJavaPort(0);
+    registry.SetServerLISTENIPPort(1, ("127.0.0.1," + std::to_string(m_Port)).c_str());
+    registry.SetRecvTimeout(settings.recvTimeoutSeconds);
+    registry.SetServerMaxClientThreads(settings.maxClientThreads);
+    if (settings.simulatorPort != 0) {
+      registry.SetIPPort(1, ("127.0.0.1," + std::to_string(settings.simulatorPort)).c_str());
+    }
+    testing_support::WriteFile(m_Home + "Agents.lst", kAgentsFile);
+    if (!m_Process.Start({testing_support::ProgramPath("zondrel"), "-d"}, m_Home + "console.txt")) return false;
+    if (!upstream_testing::WaitForPort(m_Port, std::chrono::seconds(20))) return false;
+    // The agent list loads on a thread of its own: wait until it routes.
+    for (int i = 0; i < 100; ++i) {
+      if (conn_testing::Exchange(m_Port, "GET /KIBO-1/900-1 HTTP/1.0\r\n\r\n").rfind("HTTP/1.0 204 ", 0) == 0) {
+        return true;
+      }
+      platform::Sleep(50);
+    }
+    return false;
+  }
+  // SIGTERM; the transaction log is written out as the relay stops.
+  int Stop() { return m_Process.Stop(std::chrono::seconds(30)); }
+
+  unsigned short Port() const { return m_Port; }
+  pid_t Pid() const { return m_Process.Pid(); }
+  std::string LogText() const { return testing_support::ReadFile(m_Home + "Log/Tx000001.log"); }
+  int Threads() const {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(ProcPath("task"))) {
+      (void)entry;
+      ++count;
+    }
+    return count;
+  }
+  // Open descriptors, those of the registry's connections apart: the
+  // registry keeps a bounded pool of them that grows with concurrent use.
+  int Descriptors(bool registry = false) const {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(ProcPath("fd"))) {
+      std::error_code ignored;
+      const bool ofRegistry =
+          std::filesystem::read_symlink(entry.path(), ignored).string().find("/registry.db") != std::string::npos;
+      count += ofRegistry == registry;
+    }
+    return count;
+  }
+
+ private:
+  upstream_testing::PeerProcess m_Process;
+  std::string ProcPath(const char* what) const { return "/proc/" + std::to_string(Pid()) + "/" + what; }
+
+  std::string m_Home;
+  unsigned short m_Port = 0;
+};
+
+std::vector<std::string> Fields(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> fields;
+  for (std::string field; in >> field;) fields.push_back(field);
+  return fields;
+}
+
+// The log line whose cs-uri is `uri`, split into its fields.
+std::vector<std::string> LogLine(const std::string& log, const std::string& uri) {
+  std::istringstream in(log);
+  for (std::string line; std::getline(in, line);) {
+    auto fields = Fields(line);
+    if (fields.size() == 11 && fields[4] == uri) return fields;
+  }
+  return {};
+}
+
+TEST(RelayProgram, AnswersThroughTheAgentsAndLogsEveryAnsweredRequest) {
+  upstream_testing::Simulator simulator;
+  ASSERT_TRUE(simulator.Start());
+  Relay relay;
+  ASSERT_TRUE(relay.Start({.simulatorPort = simulator.Port(), .recvTimeoutSeconds = 2}));
+
+  const std::string passed = conn_testing::Exchange(relay.Port(), "GET /KIBO-1/5-1 HTTP/1.0\r\n\r\n");
+  EXPECT_EQ(passed.rfind("HTTP/1.0 200 ", 0), 0u) << passed;
+  EXPECT_NE(passed.find("\r\nVia: "), std::string::npos) << passed;
+  EXPECT_EQ(conn_testing::Exchange(relay.Port(), "GET /KIBO-1/900-7 HTTP/1.0\r\n\r\n").rfind("HTTP/1.0 204 ", 0), 0u);
+
+  // A viewer that sends nothing is dropped after RecvTimeout, unlogged.
+  const auto connected = Clock::now();
+  platform::SOCKET silent = ConnectViewer(relay.Port());
+  EXPECT_TRUE(ClosedUnanswered(silent, milliseconds(4000)));
+  EXPECT_GE(Clock::now() - connected, milliseconds(1800));
+  platform::CloseSocket(silent);
+
+  EXPECT_EQ(relay.Stop(), 0);
+  const std::string log = relay.LogText();
+  // c-ip date time cs-method cs-uri sc-status bytes time-taken x-agent r-ip rs-status
+  auto pass = LogLine(log, "/KIBO-1/5-1");
+  ASSERT_FALSE(pass.empty()) << log;
+  EXPECT_EQ(pass[0], "127.0.0.1");
+  EXPECT_EQ(pass[3], "GET");
+  EXPECT_EQ(pass[5], "200");
+  EXPECT_EQ(pass[6], std::to_string(passed.size()));
+  EXPECT_EQ(pass[8], "0");
+  EXPECT_EQ(pass[9], "127.0.0.1");
+  EXPECT_EQ(pass[10], "200");
+  auto blocked = LogLine(log, "/KIBO-1/900-7");
+  ASSERT_FALSE(blocked.empty()) << log;
+  EXPECT_EQ(blocked[5], "204");
+  EXPECT_EQ(blocked[8], "9");
+  EXPECT_EQ(blocked[9], "-");
+  // Only answered requests are logged: the silent viewer is not.
+  std::istringstream in(log);
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    auto fields = Fields(line);
+    ASSERT_EQ(fields.size(), 11u) << line;
+    EXPECT_TRUE(fields[4] == "/KIBO-1/5-1" || fields[4] == "/KIBO-1/900-7" || fields[4] == "/KIBO-1/900-1") << line;
+  }
+}
+
+TEST(RelayProgram, ThreeHundredDrippingViewersAreDroppedAndOthersAnsweredAfterwards) {
+  Relay relay;
+  ASSERT_TRUE(relay.Start({.recvTimeoutSeconds = 1}));
+  // As many viewers as the pool has threads, each dripping a byte every
+  // 250 ms: every read comes in time, no request ever completes.
+  constexpr int kViewers = 300;
+  const auto started = Clock::now();
+  std::vector<platform::SOCKET> viewers;
+  for (int i = 0; i < kViewers; ++i) viewers.push_back(ConnectViewer(relay.Port()));
+  std::vector<Clock::duration> droppedAfter(kViewers, Clock::duration::max());
+  const std::string request = "GET /KIBO-1/5-1 HTTP/1.0\r\n\r\n";
+  for (std::size_t round = 0; round < request.size() && Clock::now() - started < std::chrono::seconds(6); ++round) {
+    for (int i = 0; i < kViewers; ++i) {
+      if (droppedAfter[i] != Clock::duration::max() || viewers[i] == platform::kInvalidSocket) continue;
+      if (ClosedUnanswered(viewers[i], milliseconds(0)) || !SendText(viewers[i], request.substr(round, 1))) {
+        droppedAfter[i] = Clock::now() - started;
+      }
+    }
+    platform::Sleep(250);
+  }
+  int dropped = 0;
+  Clock::duration latest {};
+  for (int i = 0; i < kViewers; ++i) {
+    if (droppedAfter[i] == Clock::duration::max()) continue;
+    ++dropped;
+    latest = std::max(latest, droppedAfter[i]);
+  }
+  // Every dripping viewer was dropped at its deadline of two receive
+  // timeouts (plus what connecting 300 viewers took).
+  EXPECT_EQ(dropped, kViewers);
+  EXPECT_LT(latest, std::chrono::seconds(5));
+  for (platform::SOCKET viewer : viewers) platform::CloseSocket(viewer);
+
+  // The relay answers again once its threads are free (a suspended listener
+  // resumes within one poll interval).
+  std::string answer;
+  for (int i = 0; i < 100 && answer.empty(); ++i) {
+    answer = conn_testing::Exchange(relay.Port(), "GET /KIBO-1/900-2 HTTP/1.0\r\n\r\n");
+    if (answer.empty()) platform::Sleep(100);
+  }
+  EXPECT_EQ(answer.rfind("HTTP/1.0 204 ", 0), 0u) << answer;
+  EXPECT_EQ(relay.Stop(), 0);
+}
+
+TEST(RelayProgram, TenThousandConnectionsLeaveNoDescriptorsOrThreadsBehind) {
+  upstream_testing::Simulator simulator;
+  ASSERT_TRUE(simulator.Start({"--max-connections", "64"}));
+  Relay relay;
+  constexpr platform::DWORD kPoolDepth = 32;
+  ASSERT_TRUE(relay.Start({.simulatorPort = simulator.Port(), .recvTimeoutSeconds = 1, .maxClientThreads = kPoolDepth}));
+  const int threadsWithoutPool = relay.Threads();
+
+  // Four viewers at a time. Of every five connections: one passed through
+  // to the simulator, one blocked, and three abandoned: before sending,
+  // midway through the request, and after it without reading the answer.
+  auto load = [&](int connections) {
+    const std::string passed = "GET /KIBO-1/5-1 HTTP/1.0\r\n\r\n";
+    const std::string blocked = "GET /KIBO-1/900-1 HTTP/1.0\r\n\r\n";
+    conn_testing::RunViewers(relay.Port(), connections, [&](int i, platform::SOCKET s) {
+      switch (i % 5) {
+        case 0: SendText(s, passed); conn_testing::ReadToEnd(s, milliseconds(5000)); break;
+        case 1: SendText(s, blocked); conn_testing::ReadToEnd(s, milliseconds(5000)); break;
+        case 2: break;
+        case 3: SendText(s, passed.substr(0, 14)); break;
+        case 4: SendText(s, passed); break;
+      }
+    });
+  };
+  // Waits until the relay's descriptors stay the same for a while.
+  auto settled = [&] {
+    int last = -1;
+    for (int quiet = 0, i = 0; quiet < 5 && i < 200; ++i) {
+      platform::Sleep(100);
+      const int now = relay.Descriptors();
+      quiet = now == last ? quiet + 1 : 0;
+      last = now;
+    }
+    return last;
+  };
+  load(400);
+  // The log's file is open from here on.
+  std::unique_ptr<platform::Event> flush = platform::Event::OpenNamed("WriteLogEntries");
+  ASSERT_NE(flush, nullptr);
+  flush->Set();
+  const int descriptors = settled();
+  const int threads = relay.Threads();
+
+  const long dataBefore = simulator.Stat("data");
+  const auto started = Clock::now();
+  load(10000);
+  const auto took = Clock::now() - started;
+  // Passed through: one connection in five, and some of those that did not
+  // wait for their answer.
+  EXPECT_GE(simulator.Stat("data") - dataBefore, 2000);
+  EXPECT_EQ(settled(), descriptors);
+  // Pool threads come with the load, up to the pool's depth.
+  EXPECT_LE(relay.Threads(), threadsWithoutPool + static_cast<int>(kPoolDepth));
+  // At most 16 registry connections of two descriptors each.
+  EXPECT_LE(relay.Descriptors(true), 32);
+  std::printf("10000 connections in %.1f s (%ld passed through); relay descriptors %d -> %d (registry's %d), "
+              "threads %d without the pool, %d -> %d\n",
+              std::chrono::duration<double>(took).count(), simulator.Stat("data") - dataBefore, descriptors,
+              relay.Descriptors(), relay.Descriptors(true), threadsWithoutPool, threads, relay.Threads());
+  EXPECT_EQ(relay.Stop(), 0);
+}
+
+}  // namespace

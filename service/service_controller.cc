@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <ctime>
 
+#include "agents/admin_agent.h"
 #include "agents/agent_list.h"
 #include "agents/null_agent.h"
 #include "agents/pass_through_agent.h"
+#include "cache/proxy_agent.h"
 #include "net/conn/conn_mgr.h"
 #include "net/conn/listen_address.h"
 #include "net/conn/secret_agent.h"
@@ -165,8 +167,13 @@ DWORD ServiceController::CreateAgents() {
     if (m_OwnedAgents[slot]->Init()) code = 0;
   };
   make(ePassThroughSlot, kErrPassThroughAgent, [&] { return std::make_unique<CPassThroughAgent>(*m_pSettings); });
-  // The proxy, redirect, corporate, Notes and admin agents come with their
-  // own parts; until then their categories are passed through.
+  make(eProxySlot, kErrProxyAgent, [&] { return std::make_unique<CProxyAgent>(*m_pSettings); });
+  // The admin agent has the proxy cache write its report.
+  make(eAdminSlot, kErrAdminAgent, [&] {
+    return std::make_unique<CAdminAgent>(*m_pSettings, static_cast<CProxyAgent*>(m_OwnedAgents[eProxySlot].get()));
+  });
+  // The redirect, corporate and Notes agents come with their own parts;
+  // until then their categories are passed through.
   make(eNullSlot, kErrNullAgent, [&] { return std::make_unique<CNullAgent>(*m_pSettings); });
   return code;
 }

@@ -75,7 +75,8 @@ TEST(ServiceController, BuildsAndTakesDownTheClientPoolAgentsAndListeners) {
   EXPECT_NE(controller.AgentList(), nullptr);
   EXPECT_NE(controller.Agents()[ePassThroughSlot], nullptr);
   EXPECT_NE(controller.Agents()[eNullSlot], nullptr);
-  EXPECT_EQ(controller.Agents()[eProxySlot], nullptr);
+  EXPECT_NE(controller.Agents()[eProxySlot], nullptr);
+  EXPECT_NE(controller.Agents()[eAdminSlot], nullptr);
   ASSERT_EQ(controller.ListenerCount(), 2u);
   EXPECT_EQ(controller.Listener(1)->Port(), second);
 

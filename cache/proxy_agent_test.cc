@@ -235,13 +235,22 @@ TEST_F(ProxyAgentTest, StatisticsAreSampledAndTheTableSizeIsKept) {
   StartSimulator({"--items", "1"});
   EXPECT_NE(traces.Text().find("CProxyCache::Init() - Hash table initial size is 1202"), std::string::npos);
   Ask(*m_Agent, "GET", "/KIBO-1/1008-0");
+  // The first sample is written at once, later ones a second after it.
+  CPRegistry settings;
+  EXPECT_EQ(settings.GetStatisticsCacheLoggedRequests(), 1u);
   Ask(*m_Agent, "GET", "/KIBO-1/1008-0");
   Ask(*m_Agent, "GET", "/KIBO-1/1008-0?x");
-  CPRegistry settings;
-  EXPECT_EQ(settings.GetStatisticsCacheLoggedRequests(), 3u);
-  EXPECT_EQ(settings.GetStatisticsCacheLoggedHits(), 1u);
+  EXPECT_EQ(settings.GetStatisticsCacheLoggedRequests(), 1u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  Ask(*m_Agent, "GET", "/KIBO-1/1008-0?x");
+  EXPECT_EQ(settings.GetStatisticsCacheLoggedRequests(), 4u);
+  EXPECT_EQ(settings.GetStatisticsCacheLoggedHits(), 2u);
 
+  // Shutting down writes what is left, and the number of entries.
+  Ask(*m_Agent, "GET", "/KIBO-1/1008-0");
   m_Agent.reset();
+  EXPECT_EQ(settings.GetStatisticsCacheLoggedRequests(), 5u);
+  EXPECT_EQ(settings.GetStatisticsCacheLoggedHits(), 3u);
   EXPECT_EQ(settings.GetCacheDirectoryNumFolders(), 2u);
 }
 

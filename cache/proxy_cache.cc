@@ -101,6 +101,8 @@ void CProxyCache::Destroy() {
     m_Registry.SetCacheDirectoryNumFolders(count);
     m_Table.reset();
   }
+  std::lock_guard<std::mutex> hold(m_StatisticsLock);
+  WriteStatistics();
 }
 
 std::string CProxyCache::DirectoryName(std::int32_t category, const std::string* argument) {
@@ -378,11 +380,26 @@ void CProxyCache::RecordStatistics(const std::vector<bool>& hits) {
     if (m_SamplingCounter.fetch_add(1) + 1 < m_SamplingFrequency) continue;
     // A busy lock skips this item; the counter keeps counting.
     if (!TryLockBriefly(m_StatisticsLock)) continue;
-    m_Registry.SetStatisticsCacheLoggedRequests(m_Registry.GetStatisticsCacheLoggedRequests() + 1);
-    if (hit) m_Registry.SetStatisticsCacheLoggedHits(m_Registry.GetStatisticsCacheLoggedHits() + 1);
+    ++m_UnwrittenRequests;
+    if (hit) ++m_UnwrittenHits;
     m_SamplingCounter.store(0);
+    if (Clock::now() - m_StatisticsWritten >= kStatisticsWriteInterval) WriteStatistics();
     m_StatisticsLock.unlock();
   }
+}
+
+void CProxyCache::WriteStatistics() {
+  // Added to what the registry holds, so that a count reset meanwhile by an
+  // administrator stays reset.
+  if (m_UnwrittenRequests != 0) {
+    m_Registry.SetStatisticsCacheLoggedRequests(m_Registry.GetStatisticsCacheLoggedRequests() + m_UnwrittenRequests);
+  }
+  if (m_UnwrittenHits != 0) {
+    m_Registry.SetStatisticsCacheLoggedHits(m_Registry.GetStatisticsCacheLoggedHits() + m_UnwrittenHits);
+  }
+  m_UnwrittenRequests = 0;
+  m_UnwrittenHits = 0;
+  m_StatisticsWritten = Clock::now();
 }
 
 int CProxyCache::DumpCache(platform::File& file, std::uint32_t flags) {

@@ -52,6 +52,7 @@ class CProxyCache {
   // Repeat limit of the upstream failure events: 5 per 1800 seconds.
   static constexpr platform::DWORD kEventWindowSeconds = 1800;
   static constexpr platform::WORD kEventRepeats = 5;
+  static constexpr std::chrono::seconds kStatisticsWriteInterval{1};
 
   // Takes its own copy of the settings; nothing starts before Init.
   explicit CProxyCache(const CPRegistry& settings);
@@ -76,6 +77,8 @@ class CProxyCache {
 
   // Counts `hits` into the sampled statistics (Statistics\CacheLoggedRequests
   // and Statistics\CacheLoggedHits, about every CacheSamplingFrequency-th).
+  // The samples reach the registry at most once per kStatisticsWriteInterval
+  // (and at Destroy): a registry write costs more than answering from memory.
   void RecordStatistics(const std::vector<bool>& hits);
 
   // The report of every entry (see cache_dump.h); 1 when written.
@@ -108,6 +111,10 @@ class CProxyCache {
   void BuildResponse(const QRNHTTP& request, CCacheEntry& entry, std::int64_t viewerNextUpdate,
                      CCacheResponse& response);
 
+  // Adds the samples taken since the last write to the registry's counts;
+  // under the statistics lock.
+  void WriteStatistics();
+
   static std::string DirectoryName(std::int32_t category, const std::string* argument);
   static double SecondsSince(Clock::time_point start);
 
@@ -115,6 +122,11 @@ class CProxyCache {
   std::uint32_t m_SamplingFrequency = 10;
   std::atomic<std::uint32_t> m_SamplingCounter{0};
   std::mutex m_StatisticsLock;
+  // Samples not yet in the registry, and when it was last written; all
+  // under the statistics lock.
+  platform::DWORD m_UnwrittenRequests = 0;
+  platform::DWORD m_UnwrittenHits = 0;
+  Clock::time_point m_StatisticsWritten;
   std::unique_ptr<CCacheTable> m_Table;
   std::unique_ptr<CCacheRefreshFactory> m_RefreshFactory;
   std::unique_ptr<QRPoolManager> m_RefreshPool;

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+#include <vector>
+
 #include "agents/agent_testing.h"
 #include "agents/simple_agents_testing.h"
 #include "platform/testing.h"
@@ -45,6 +48,20 @@ TEST(NullAgent, WithoutABlockingMessageTheAnswerIs204AndEveryRequestCounts) {
   served = Serve(missing, kBlockedRequest);
   EXPECT_EQ(served.result, 1);
   EXPECT_EQ(served.wire.substr(0, 25), "HTTP/1.0 204 No Content\r\n");
+}
+
+TEST(NullAgent, RequestsOnManyThreadsAreEachCountedOnce) {
+  CPRegistry settings = Settings("");
+  settings.SetStatisticsNullAgentRequests(0);
+  CNullAgent agent(settings);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int n = 0; n < 5; ++n) Serve(agent, kBlockedRequest);
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(settings.GetStatisticsNullAgentRequests(), 20u);
 }
 
 TEST(NullAgent, ALocalMessageIsSentAsOneItemAndAGoneViewerIsLogged408) {

@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 #include "agents/agent_testing.h"
 #include "agents/simple_agents_testing.h"
 #include "net/http_tables.h"
@@ -70,6 +74,24 @@ TEST(PassThroughAgent, AnAnswerIsRelayedWithTheViaLineAndItsAnnouncedBody) {
   EXPECT_EQ(agent.RequestCount(), 2u);
   EXPECT_EQ(settings.GetStatisticsPassThruRequests(), 2u);
   EXPECT_EQ(dc.Stat("data"), 2);
+}
+
+TEST(PassThroughAgent, RequestsOnManyThreadsAreAllRelayedAndCounted) {
+  Simulator dc;
+  ASSERT_TRUE(dc.Start());
+  CPRegistry settings = Settings(dc.Address());
+  CPassThroughAgent agent(settings);
+  std::vector<std::thread> threads;
+  std::atomic<int> relayed{0};
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int n = 0; n < 3; ++n) relayed += Serve(agent, kRequest).wire.substr(0, 17) == "HTTP/1.0 200 OK\r\n";
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(relayed.load(), 12);
+  EXPECT_EQ(agent.RequestCount(), 12u);
+  EXPECT_EQ(settings.GetStatisticsPassThruRequests(), 12u);
 }
 
 TEST(PassThroughAgent, OnlyTheRequestLineAndThePostedBodyGoUpstream) {

@@ -119,12 +119,16 @@ std::string ExpandEnvironmentStrings(const std::string& text) {
   return out;
 }
 
-void OutputDebugString(const char* text) {
+bool DebugOutputEnabled() {
   static const bool enabled = [] {
     const char* env = std::getenv("ZONDREL_DEBUG_OUTPUT");
     return env != nullptr && env[0] == '1';
   }();
-  if (enabled && text != nullptr) std::fputs(text, stderr);
+  return enabled;
+}
+
+void OutputDebugString(const char* text) {
+  if (DebugOutputEnabled() && text != nullptr) std::fputs(text, stderr);
 }
 
 }  // namespace platform

@@ -38,6 +38,8 @@ std::string ExpandEnvironmentStrings(const std::string& text);
 // ZONDREL_DEBUG_OUTPUT=1, so that the console shows nothing but the program's
 // own texts otherwise.
 void OutputDebugString(const char* text);
+// Whether OutputDebugString writes anything.
+bool DebugOutputEnabled();
 
 }  // namespace platform
 

@@ -45,6 +45,9 @@ class TraceLog {
   std::atomic<int> check_counter_{-1};
   std::mutex file_lock_;
   std::FILE* file_ = nullptr;
+  // Whether file_ is open, read without the lock: a line with no file and no
+  // debugger output to go to is not even formatted.
+  std::atomic<bool> has_file_{false};
 };
 
 }  // namespace platform

@@ -89,10 +89,18 @@ void TraceLog::CheckFileSetting() {
     std::string path = name + "." + module_;
     file_ = std::fopen(path.c_str(), "w+");
   }
+  has_file_.store(file_ != nullptr, std::memory_order_release);
 }
 
 void TraceLog::Write(DWORD levelBits, const char* format, va_list args) {
   if ((levelBits & Mask()) == 0) return;
+
+  int count = check_counter_.fetch_add(1) + 1;
+  if (count == 0) CheckFileSetting();
+  if (count > kCheckEvery) check_counter_.store(-1);
+  // Busy paths trace on every request: formatting a line that goes nowhere
+  // would cost them for nothing.
+  if (!has_file_.load(std::memory_order_acquire) && !DebugOutputEnabled()) return;
 
   // Prefix: thread id, local time "%H:%M:%S ".
   char line[64 + kMessageLimit];
@@ -104,10 +112,6 @@ void TraceLog::Write(DWORD levelBits, const char* format, va_list args) {
                                            "%H:%M:%S ", &local));
   // The message is cut at the buffer's size rather than overrunning it.
   std::vsnprintf(line + prefix, kMessageLimit, format, args);
-
-  int count = check_counter_.fetch_add(1) + 1;
-  if (count == 0) CheckFileSetting();
-  if (count > kCheckEvery) check_counter_.store(-1);
 
   {
     std::lock_guard<std::mutex> hold(file_lock_);

@@ -243,8 +243,11 @@ void CNTService::ServiceMain(DWORD argc, char** argv) {
     {
       std::lock_guard<std::recursive_mutex> hold(self->m_StatusLock);
       self->m_Status.dwWin32ExitCode = 0;
-      self->m_Status.dwCheckPoint = 0;
-      self->m_Status.dwWaitHint = 0;
+      // A stop may already be under way: its checkpoints are not reset.
+      if (self->m_Status.dwCurrentState == platform::SERVICE_RUNNING) {
+        self->m_Status.dwCheckPoint = 0;
+        self->m_Status.dwWaitHint = 0;
+      }
     }
     self->Run();
   }

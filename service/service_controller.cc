@@ -16,6 +16,7 @@
 #include "poolmgr/pool_manager.h"
 #include "service/nt_service.h"
 #include "txlog/transaction_log.h"
+#include "upstream/stream_abort.h"
 
 namespace {
 
@@ -56,6 +57,8 @@ DWORD ServiceController::Start(CNTService* service) {
   if (m_bStarted) return kErrAlreadyStarted;
   m_pService = service;
   m_bFirstReport = true;
+  // Streams aborted by an earlier stop may work again.
+  upstream::ResumeStreams();
 
   struct Step {
     const char* text;
@@ -91,6 +94,7 @@ DWORD ServiceController::Stop() {
   if (!m_bStarted) return kErrNotStarted;
   m_bFirstReport = true;
   ReportStop("Terminating All HTTP Streams");
+  upstream::AbortAllStreams();
   ReportStop("Destroying Heart Beat");
   ReportStop("Destroying Beacon Reader");
   ReportStop("Shuting down connection managers");

@@ -3,15 +3,21 @@
 #include <cstring>
 #include <new>
 
-CCacheFile::CCacheFile(std::uint32_t id, std::uint16_t framePart, std::uint32_t growthStep)
+CCacheFile::CCacheFile(CreateTag, std::uint32_t id, std::uint16_t framePart, std::uint32_t growthStep)
     : m_GrowthStep(growthStep != 0 ? growthStep : kDefaultGrowthStep), m_ItemID(id), m_FramePart(framePart) {}
 
 CCacheFile::~CCacheFile() = default;
 
 std::shared_ptr<CCacheFile> CCacheFile::Create(std::uint32_t id, std::uint16_t framePart, std::uint32_t capacity,
                                                std::uint32_t growthStep) {
-  std::shared_ptr<CCacheFile> item(new (std::nothrow) CCacheFile(id, framePart, growthStep));
-  if (item == nullptr || !item->Reserve(capacity)) return nullptr;
+  // The item and its reference count in one block: a cache holds many items.
+  std::shared_ptr<CCacheFile> item;
+  try {
+    item = std::make_shared<CCacheFile>(CreateTag(), id, framePart, growthStep);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  if (!item->Reserve(capacity)) return nullptr;
   return item;
 }
 

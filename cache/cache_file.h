@@ -18,6 +18,14 @@ class CCacheFile {
   // An item larger than this is refused: the buffer's sizes are 32-bit.
   static constexpr std::uint32_t kMaxLength = 0x7FFFFFFF;
 
+  // Only Create makes items (the tag keeps the constructor to it).
+  struct CreateTag {
+   private:
+    friend class CCacheFile;
+    CreateTag() = default;
+  };
+  CCacheFile(CreateTag, std::uint32_t id, std::uint16_t framePart, std::uint32_t growthStep);
+
   // An empty item with room for `capacity` bytes; null when the memory
   // cannot be had.
   static std::shared_ptr<CCacheFile> Create(std::uint32_t id, std::uint16_t framePart, std::uint32_t capacity,
@@ -51,7 +59,6 @@ class CCacheFile {
   void MarkPublished() { m_Published = true; }
 
  private:
-  CCacheFile(std::uint32_t id, std::uint16_t framePart, std::uint32_t growthStep);
   bool Reserve(std::uint64_t needed);
 
   std::uint32_t m_GrowthStep;

@@ -1,5 +1,8 @@
 #include "upstream/web_server_testing.h"
 
+#include <chrono>
+#include <thread>
+
 #include <cstdlib>
 #include <filesystem>
 
@@ -52,6 +55,14 @@ std::string WebServer::Url(const std::string& path) const {
 }
 
 std::string WebServer::AccessLog() const { return testing_support::ReadFile(dir_ + "/access.log"); }
+
+bool WebServer::AccessLogShows(const std::string& text) const {
+  for (int i = 0; i < 100; ++i) {
+    if (AccessLog().find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
 
 std::string WebServer::ErrorLog() const {
   return testing_support::ReadFile(dir_ + "/error.log") + testing_support::ReadFile(dir_ + "/output.log");

@@ -35,6 +35,9 @@ class WebServer {
   std::string Url(const std::string& path) const;
   // The access log so far (one line per answered request).
   std::string AccessLog() const;
+  // Whether the access log shows `text` within two seconds: the server
+  // writes a request's line only after it has answered.
+  bool AccessLogShows(const std::string& text) const;
   std::string ErrorLog() const;
 
  private:

@@ -57,7 +57,7 @@ void BM_ProcessRequestHit(benchmark::State& state) {
   for (auto _ : state) {
     CCacheResponse response;
     CUpstreamResult result;
-    std::vector<bool> hits;
+    CCacheHits hits;
     if (!g_agent->Cache().ProcessRequest(*request, response, result, hits) || response.Count() != 4) {
       state.SkipWithError("not a hit of four items");
     }

@@ -11,5 +11,10 @@ void CCacheResponse::Add(std::shared_ptr<const CCacheItems> items, std::size_t f
     m_DataLength += item.DataLength();
   }
   m_Count += items->Count() - first;
-  m_Ranges.push_back(Range{std::move(items), first, nextUpdate});
+  Range range{std::move(items), first, nextUpdate};
+  if (m_First.items == nullptr) {
+    m_First = std::move(range);
+  } else {
+    m_More.push_back(std::move(range));
+  }
 }

@@ -22,15 +22,14 @@ class CCacheResponse {
   // The sum of the items' data lengths.
   std::uint64_t DataLength() const { return m_DataLength; }
   // The next-update time of the first item, 0 for an empty answer.
-  std::int64_t NextUpdateTime() const { return m_Ranges.empty() ? 0 : m_Ranges.front().nextUpdate; }
+  std::int64_t NextUpdateTime() const { return m_First.items != nullptr ? m_First.nextUpdate : 0; }
 
   // Calls `visit(item)` for every item in order; stops at the first false.
   template <typename Visit>
   bool ForEachItem(Visit&& visit) const {
-    for (const Range& range : m_Ranges) {
-      for (std::size_t i = range.first; i < range.items->Count(); ++i) {
-        if (!visit((*range.items)[i])) return false;
-      }
+    if (m_First.items != nullptr && !VisitRange(m_First, visit)) return false;
+    for (const Range& range : m_More) {
+      if (!VisitRange(range, visit)) return false;
     }
     return true;
   }
@@ -38,10 +37,21 @@ class CCacheResponse {
  private:
   struct Range {
     std::shared_ptr<const CCacheItems> items;
-    std::size_t first;
-    std::int64_t nextUpdate;
+    std::size_t first = 0;
+    std::int64_t nextUpdate = 0;
   };
-  std::vector<Range> m_Ranges;
+
+  template <typename Visit>
+  static bool VisitRange(const Range& range, Visit& visit) {
+    for (std::size_t i = range.first; i < range.items->Count(); ++i) {
+      if (!visit((*range.items)[i])) return false;
+    }
+    return true;
+  }
+
+  // Most answers come from one entry: its range is held in place.
+  Range m_First;
+  std::vector<Range> m_More;
   std::size_t m_Count = 0;
   std::uint64_t m_DataLength = 0;
 };

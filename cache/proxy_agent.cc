@@ -57,7 +57,7 @@ int CProxyAgent::HTTPProcess(platform::SOCKET socket, unsigned long& bytesSent, 
   try {
     CCacheResponse items;
     CUpstreamResult result;
-    std::vector<bool> hits;
+    CCacheHits hits;
     const bool processed = m_Cache.ProcessRequest(*request, items, result, hits);
     // Upstream details only when upstream was asked; the rest of the line
     // is filled either way, so a cache hit logs a whole line too.

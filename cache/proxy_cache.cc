@@ -116,7 +116,7 @@ double CProxyCache::SecondsSince(Clock::time_point start) {
 }
 
 bool CProxyCache::ProcessRequest(const QRNHTTP& request, CCacheResponse& response, CUpstreamResult& result,
-                                 std::vector<bool>& hits) {
+                                 CCacheHits& hits) {
   const Clock::time_point start = Clock::now();
   trace(kTraceCache, "CProxyCache::ProcessRequest - Category ID %d\n", request.GetCategory());
   if (m_Table == nullptr) {
@@ -137,13 +137,13 @@ bool CProxyCache::ProcessRequest(const QRNHTTP& request, CCacheResponse& respons
 }
 
 bool CProxyCache::ProcessOneDirectory(const QRNHTTP& request, const std::string* argument,
-                                      CCacheResponse& response, CUpstreamResult& result, std::vector<bool>& hits,
+                                      CCacheResponse& response, CUpstreamResult& result, CCacheHits& hits,
                                       Clock::time_point start) {
   const std::string directory = DirectoryName(request.GetCategory(), argument);
   trace(kTraceCache, "CProxyCache::ProcessRequest - CacheDir %s\n", directory.c_str());
   CCacheRefreshOutcome outcome;
   ProcessCacheItem(request, directory, argument, outcome, start);
-  hits.push_back(outcome.hit);
+  hits.Add(outcome.hit);
   result = std::move(outcome.result);
   if (!outcome.success) return false;
   BuildResponse(request, *outcome.entry, outcome.viewerNextUpdate, response);
@@ -151,7 +151,7 @@ bool CProxyCache::ProcessOneDirectory(const QRNHTTP& request, const std::string*
 }
 
 bool CProxyCache::ProcessInBatches(const QRNHTTP& request, CCacheResponse& response, CUpstreamResult& result,
-                                   std::vector<bool>& hits, Clock::time_point start) {
+                                   CCacheHits& hits, Clock::time_point start) {
   // An argument named twice is one directory: its items go out once.
   std::vector<const std::string*> arguments;
   for (const std::string& argument : request.Arguments()) {
@@ -184,7 +184,7 @@ bool CProxyCache::ProcessInBatches(const QRNHTTP& request, CCacheResponse& respo
     // Each argument adds the items of its own entry, in the request's order.
     for (const std::shared_ptr<CCacheRefreshState>& state : states) {
       CCacheRefreshOutcome& outcome = state->outcome;
-      hits.push_back(outcome.hit);
+      hits.Add(outcome.hit);
       if (!outcome.result.host.empty() || (!outcome.success && result.host.empty())) result = outcome.result;
       if (!outcome.success) continue;
       anySucceeded = true;
@@ -375,8 +375,9 @@ void CProxyCache::BuildResponse(const QRNHTTP& request, CCacheEntry& entry, std:
   response.Add(std::move(items), first, viewerNextUpdate);
 }
 
-void CProxyCache::RecordStatistics(const std::vector<bool>& hits) {
-  for (const bool hit : hits) {
+void CProxyCache::RecordStatistics(const CCacheHits& hits) {
+  for (std::size_t i = 0; i < hits.Count(); ++i) {
+    const bool hit = hits[i];
     if (m_SamplingCounter.fetch_add(1) + 1 < m_SamplingFrequency) continue;
     // A busy lock skips this item; the counter keeps counting.
     if (!TryLockBriefly(m_StatisticsLock)) continue;

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "cache/cache_hits.h"
 #include "cache/cache_response.h"
 #include "cache/cache_table.h"
 #include "config/cp_registry.h"
@@ -73,13 +74,13 @@ class CProxyCache {
   // a refresh). False when the request cannot be answered (500): `result`
   // then says why. `result` names the upstream server when one was asked.
   bool ProcessRequest(const QRNHTTP& request, CCacheResponse& response, CUpstreamResult& result,
-                      std::vector<bool>& hits);
+                      CCacheHits& hits);
 
   // Counts `hits` into the sampled statistics (Statistics\CacheLoggedRequests
   // and Statistics\CacheLoggedHits, about every CacheSamplingFrequency-th).
   // The samples reach the registry at most once per kStatisticsWriteInterval
   // (and at Destroy): a registry write costs more than answering from memory.
-  void RecordStatistics(const std::vector<bool>& hits);
+  void RecordStatistics(const CCacheHits& hits);
 
   // The report of every entry (see cache_dump.h); 1 when written.
   int DumpCache(platform::File& file, std::uint32_t flags);
@@ -92,9 +93,9 @@ class CProxyCache {
   using Clock = std::chrono::steady_clock;
 
   bool ProcessOneDirectory(const QRNHTTP& request, const std::string* argument, CCacheResponse& response,
-                           CUpstreamResult& result, std::vector<bool>& hits, Clock::time_point start);
+                           CUpstreamResult& result, CCacheHits& hits, Clock::time_point start);
   bool ProcessInBatches(const QRNHTTP& request, CCacheResponse& response, CUpstreamResult& result,
-                        std::vector<bool>& hits, Clock::time_point start);
+                        CCacheHits& hits, Clock::time_point start);
   void ProcessCacheItem(const QRNHTTP& request, const std::string& directory, const std::string* argument,
                         CCacheRefreshOutcome& outcome, Clock::time_point start);
   // Hands the job to the refresh pool, or runs it here when the pool is full.

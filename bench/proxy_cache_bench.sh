@@ -66,6 +66,17 @@ sim_set() { curl -s "http://127.0.0.1:$SIM_PORT/dcsim/set/$1/$2" >/dev/null; }
 sim_requests() { curl -s "http://127.0.0.1:$SIM_PORT/dcsim/stats" | awk -F= '$1 == "requests" {print $2}'; }
 relay_kb() { awk -v k="$1:" '$1 == k {print $2}' "/proc/$RELAY_PID/status"; }
 
+# CPU time (clock ticks) used so far by the given processes, all threads.
+cpu_ticks() {
+  local ticks=0 stat
+  for pid in "$@"; do
+    for stat in /proc/"$pid"/task/*/stat; do
+      ticks=$((ticks + $(awk '{print $14 + $15}' "$stat" 2>/dev/null || echo 0)))
+    done
+  done
+  echo "$ticks"
+}
+
 # One ab run against a port: "<requests/s> <p50 ms> <p99 ms>"; fails when
 # any request failed or was not answered 200.
 ab_run() {
@@ -151,20 +162,34 @@ FETCHES_BEFORE=$(sim_requests)
 best() {  # the run with the higher rate
   awk '{ if ($1 > best) { best = $1; line = $0 } } END {print line}'
 }
+# One measured run, with the server's CPU time per request appended (us).
+measured_run() {  # port pid...
+  local port=$1 before after result
+  shift
+  before=$(cpu_ticks "$@")
+  result=$(ab_run "$port" "$REQUESTS")
+  after=$(cpu_ticks "$@")
+  awk -v r="$result" -v t=$((after - before)) -v hz="$(getconf CLK_TCK)" -v n="$REQUESTS" \
+    'BEGIN {printf "%s %.1f\n", r, t * 1e6 / hz / n}'
+}
+NGINX_PIDS="$NGINX_PID $(pgrep -P "$NGINX_PID" | tr '\n' ' ')"
 RELAY_RUNS=""
 NGINX_RUNS=""
 for _ in 1 2; do
-  RELAY_RUNS+="$(ab_run "$RELAY_PORT" "$REQUESTS")"$'\n'
-  NGINX_RUNS+="$(ab_run "$NGINX_PORT" "$REQUESTS")"$'\n'
+  RELAY_RUNS+="$(measured_run "$RELAY_PORT" "$RELAY_PID")"$'\n'
+  # shellcheck disable=SC2086
+  NGINX_RUNS+="$(measured_run "$NGINX_PORT" $NGINX_PIDS)"$'\n'
 done
-read -r RELAY_RATE RELAY_P50 RELAY_P99 <<<"$(best <<<"$RELAY_RUNS")"
-read -r NGINX_RATE NGINX_P50 NGINX_P99 <<<"$(best <<<"$NGINX_RUNS")"
+read -r RELAY_RATE RELAY_P50 RELAY_P99 RELAY_CPU <<<"$(best <<<"$RELAY_RUNS")"
+read -r NGINX_RATE NGINX_P50 NGINX_P99 NGINX_CPU <<<"$(best <<<"$NGINX_RUNS")"
 FETCHES_DURING=$(( $(sim_requests) - FETCHES_BEFORE ))
 echo
 echo "1. cached answer of $BODY_BYTES body bytes, $REQUESTS requests, ab -c $CONCURRENCY, HTTP/1.0, no keep-alive"
-printf '   relay: %10s requests/s   p50 %4s ms   p99 %4s ms   (upstream fetches meanwhile: %s)\n' \
-  "$RELAY_RATE" "$RELAY_P50" "$RELAY_P99" "$FETCHES_DURING"
-printf '   nginx: %10s requests/s   p50 %4s ms   p99 %4s ms\n' "$NGINX_RATE" "$NGINX_P50" "$NGINX_P99"
+echo "   (better of two alternating runs each; server CPU = all its threads, user and system)"
+printf '   relay: %10s requests/s   p50 %4s ms   p99 %4s ms   server CPU %6s us/request   (upstream fetches: %s)\n' \
+  "$RELAY_RATE" "$RELAY_P50" "$RELAY_P99" "$RELAY_CPU" "$FETCHES_DURING"
+printf '   nginx: %10s requests/s   p50 %4s ms   p99 %4s ms   server CPU %6s us/request\n' \
+  "$NGINX_RATE" "$NGINX_P50" "$NGINX_P99" "$NGINX_CPU"
 awk -v r="$RELAY_RATE" -v n="$NGINX_RATE" -v rp="$RELAY_P99" -v np="$NGINX_P99" \
   'BEGIN {printf "   ratio relay/nginx: %.3f (goal >= 1.0), p99 %s ms against %s ms (goal: no worse)\n", r / n, rp, np}'
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cache/cache_entry.h"
 #include "platform/sync.h"
@@ -28,8 +29,31 @@ struct CCacheRefreshOutcome {
 };
 
 struct CCacheRefreshState {
-  std::unique_ptr<platform::Event> done;  // manual-reset; set when the outcome is complete
+  // Signals that the outcome is complete.
+  void Complete() {
+    if (done != nullptr) done->Set();
+  }
+
+  std::unique_ptr<platform::Event> done;  // manual-reset; null: the job ran on the waiting thread
   CCacheRefreshOutcome outcome;
+};
+
+// The jobs of one batch. However the batch ends, even by an exception, it
+// waits for every job it gave away: they read the request and write their
+// states until they complete.
+struct CCacheBatch {
+  CCacheBatch() = default;
+  ~CCacheBatch() { WaitForAll(); }
+  CCacheBatch(const CCacheBatch&) = delete;
+  CCacheBatch& operator=(const CCacheBatch&) = delete;
+
+  void WaitForAll() {
+    for (const std::shared_ptr<CCacheRefreshState>& state : states) {
+      if (state->done != nullptr) platform::WaitForSingleObject(*state->done, platform::kInfinite);
+    }
+  }
+
+  std::vector<std::shared_ptr<CCacheRefreshState>> states;
 };
 
 struct CCacheRefreshJob : public QRThreadParams {

@@ -161,10 +161,11 @@ bool CProxyCache::ProcessInBatches(const QRNHTTP& request, CCacheResponse& respo
   }
 
   bool anySucceeded = false;
-  std::vector<std::shared_ptr<CCacheRefreshState>> states;
+  CCacheBatch batch;
   for (std::size_t batchStart = 0; batchStart < arguments.size(); batchStart += kBatchSize) {
     const std::size_t batchEnd = std::min(arguments.size(), batchStart + kBatchSize);
-    states.clear();
+    batch.states.clear();
+    batch.states.reserve(batchEnd - batchStart);
     for (std::size_t i = batchStart; i < batchEnd; ++i) {
       CCacheRefreshJob job;
       job.cache = this;
@@ -173,16 +174,14 @@ bool CProxyCache::ProcessInBatches(const QRNHTTP& request, CCacheResponse& respo
       job.argument = arguments[i];
       job.start = start;
       job.state = std::make_shared<CCacheRefreshState>();
+      // Without an event of its own the job runs here, at once.
       job.state->done = platform::Event::Create(true, false);
-      if (job.state->done == nullptr) throw std::bad_alloc();
-      states.push_back(job.state);
+      batch.states.push_back(job.state);
       FillCacheAsync(job);
     }
-    for (const std::shared_ptr<CCacheRefreshState>& state : states) {
-      platform::WaitForSingleObject(*state->done, platform::kInfinite);
-    }
+    batch.WaitForAll();
     // Each argument adds the items of its own entry, in the request's order.
-    for (const std::shared_ptr<CCacheRefreshState>& state : states) {
+    for (const std::shared_ptr<CCacheRefreshState>& state : batch.states) {
       CCacheRefreshOutcome& outcome = state->outcome;
       hits.Add(outcome.hit);
       if (!outcome.result.host.empty() || (!outcome.success && result.host.empty())) result = outcome.result;
@@ -221,7 +220,7 @@ void CProxyCache::FillCacheAsync(const CCacheRefreshJob& job) {
   CCacheEntry* entry = m_Table->FindOrCreate(job.directory);
   if (entry == nullptr) {
     outcome.result.reason = kNoEntryText;
-    job.state->done->Set();
+    job.state->Complete();
     return;
   }
   outcome.entry = entry;
@@ -231,10 +230,10 @@ void CProxyCache::FillCacheAsync(const CCacheRefreshJob& job) {
     outcome.viewerNextUpdate = entry->ViewerNextUpdate();
     outcome.hit = true;
     outcome.success = true;
-    job.state->done->Set();
+    job.state->Complete();
     return;
   }
-  if (m_RefreshPool != nullptr && m_RefreshPool->IssueThread(&job) == 0) return;
+  if (job.state->done != nullptr && m_RefreshPool != nullptr && m_RefreshPool->IssueThread(&job) == 0) return;
   trace(kTraceCache, "CProxyCache::FillCacheAsync - ran out of threads - Refreshing synchronously\n");
   RunRefreshJob(job);
 }
@@ -250,7 +249,7 @@ void CProxyCache::RunRefreshJob(const CCacheRefreshJob& job) {
     outcome.success = false;
     outcome.result.reason = kNoMemoryText;
   }
-  job.state->done->Set();
+  job.state->Complete();
 }
 
 bool CProxyCache::FillCacheItem(const QRNHTTP& request, CCacheEntry& entry, const std::string* argument,

@@ -45,18 +45,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-free_port() {
-  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()'
-}
-
-wait_for_port() {
-  for _ in $(seq 200); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
-    sleep 0.05
-  done
-  echo "nothing listens on port $1" >&2
-  return 1
-}
+# shellcheck source=ports.sh
+. "$(dirname "$0")/ports.sh"
 
 reg_add() {  # key-below-Zondrel value type data
   "$BUILD_DIR/bin/zondrelctl" reg add "HKLM\\SOFTWARE\\Orrinvale\\Zondrel$1" /v "$2" /t "$3" /d "$4" /f >/dev/null

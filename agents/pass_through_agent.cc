@@ -1,7 +1,6 @@
 #include "agents/pass_through_agent.h"
 
 #include <algorithm>
-#include <mutex>
 #include <string>
 
 #include "net/http_tables.h"
@@ -18,13 +17,6 @@ constexpr platform::DWORD kTraceAgent = 0x10;
 constexpr platform::WORD kSendCategory = 11;
 constexpr platform::DWORD kEventSendFailed = 0x80000072;
 constexpr platform::DWORD kSendViewBit = 0x80;
-
-// One lock for every pass-through agent: it guards the count and the
-// registry write that follows it.
-std::mutex& StatisticsLock() {
-  static std::mutex lock;
-  return lock;
-}
 
 // The header with "Via: <product>" as its last line, when it has line ends
 // to put it behind.
@@ -46,7 +38,9 @@ bool ReplaceStatusWith500(std::string& header) {
 
 }  // namespace
 
-CPassThroughAgent::CPassThroughAgent(const CPRegistry& registry) : m_Registry(registry) {}
+CPassThroughAgent::CPassThroughAgent(const CPRegistry& registry)
+    : m_Registry(registry),
+      m_RequestCount([this](std::uint32_t count) { m_Registry.SetStatisticsPassThruRequests(count); }) {}
 
 int CPassThroughAgent::Init() {
   m_Registry.Open(1);
@@ -96,7 +90,7 @@ int CPassThroughAgent::HTTPProcess(platform::SOCKET socket, unsigned long& bytes
     }
   }
   stream.Close();
-  CountRequest();
+  m_RequestCount.Increment();
 
   if (!sent) {
     status = 408;
@@ -129,13 +123,3 @@ bool CPassThroughAgent::RelayAnswer(platform::SOCKET socket, unsigned long& byte
   return true;
 }
 
-void CPassThroughAgent::CountRequest() {
-  std::lock_guard<std::mutex> hold(StatisticsLock());
-  ++m_RequestCount;
-  m_Registry.SetStatisticsPassThruRequests(m_RequestCount);
-}
-
-std::uint32_t CPassThroughAgent::RequestCount() const {
-  std::lock_guard<std::mutex> hold(StatisticsLock());
-  return m_RequestCount;
-}

@@ -8,6 +8,7 @@
 
 #include "agents/abstract_agent.h"
 #include "config/cp_registry.h"
+#include "config/statistic_counter.h"
 
 class CPHTTPStream;
 
@@ -26,16 +27,15 @@ class CPassThroughAgent : public CAbstractAgent {
   int HTTPProcess(platform::SOCKET socket, unsigned long& bytesSent, QRNHTTP* request,
                   CPTransactionLogEntry* logEntry) override;
 
-  // Requests relayed since this agent was created.
-  std::uint32_t RequestCount() const;
+  // Requests relayed since this agent was created; Statistics\PassThruRequests
+  // follows within about a second, and when the agent ends.
+  std::uint32_t RequestCount() const { return m_RequestCount.Value(); }
 
  private:
   // Sends the header, then up to its Content-Length of body bytes (none for
   // HEAD). False when a send failed.
   bool RelayAnswer(platform::SOCKET socket, unsigned long& bytesSent, QRNHTTP* request, CPHTTPStream& stream,
                    const std::string& header);
-  void CountRequest();
-
   CPRegistry m_Registry;
-  std::uint32_t m_RequestCount = 0;
+  CStatisticCounter m_RequestCount;  // after m_Registry, which it writes to as it ends
 };

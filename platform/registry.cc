@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "platform/machine.h"
+#include "platform/registry_read_cache.h"
 #include "platform/system.h"
 
 namespace platform {
@@ -244,7 +245,6 @@ enum Sql {
   kEnumKey,
   kKeyInfo,
   kQueryValue,
-  kQueryValueSize,
   kSetValue,
   kDeleteValue,
   kEnumValue,
@@ -277,8 +277,6 @@ constexpr std::array<const char*, kSqlCount> kSqlText = {
     // Values are found through the path of their key below a handle's key
     // ("" for that key itself), so that a value of a subkey takes one statement.
     "SELECT v.type, v.data FROM keys AS p JOIN keys AS k ON k.path = p.path || ?2"
-    " JOIN vals AS v ON v.key = k.id AND v.fold = ?3 WHERE p.id = ?1",
-    "SELECT v.type, length(v.data) FROM keys AS p JOIN keys AS k ON k.path = p.path || ?2"
     " JOIN vals AS v ON v.key = k.id AND v.fold = ?3 WHERE p.id = ?1",
     "INSERT INTO vals(key, name, fold, type, data)"
     " SELECT k.id, ?3, ?4, ?5, ?6 FROM keys AS p JOIN keys AS k ON k.path = p.path || ?2"
@@ -696,6 +694,24 @@ LONG RunWrite(Function function) {
   return WriteQueue::Instance().Run(WriteOp(function));
 }
 
+// Writes that change keys, or values of one name, around which every
+// process's remembered reads are doubted (see registry_read_cache.h).
+template <typename Write>
+LONG ChangingKeys(Write write) {
+  registry_cache::KeysChanged();
+  LONG result = write();
+  registry_cache::KeysChanged();
+  return result;
+}
+
+template <typename Function>
+LONG ChangingValue(std::string_view foldedName, Function function) {
+  registry_cache::ValueChanged(foldedName);
+  LONG result = RunWrite(function);
+  registry_cache::ValueChanged(foldedName);
+  return result;
+}
+
 // ---------------------------------------------------------------------------
 // Lookups shared by the calls
 
@@ -770,6 +786,63 @@ LONG TakeValue(Query& query, int first, DWORD* type, BYTE* data, DWORD* size) {
   return 0;
 }
 
+// ---------------------------------------------------------------------------
+// Remembered reads (see registry_read_cache.h)
+
+// The cache's name for a question about `id`.
+std::string Question(char kind, std::int64_t id, const SubPath& path, std::string_view foldedName) {
+  std::string question(1, kind);
+  question.append(reinterpret_cast<const char*>(&id), sizeof(id));
+  question += path.folded;
+  question += '\0';
+  question += foldedName;
+  return question;
+}
+
+// Answers that stand until the next write; anything else (a busy or broken
+// database) is not remembered.
+bool Settled(LONG result) {
+  return result == 0 || result == static_cast<LONG>(kErrorFileNotFound) ||
+         result == static_cast<LONG>(kErrorKeyDeleted);
+}
+
+// Reads a value whole into `answer`; returns an error only when the database
+// could not answer (a missing key or value is an answer).
+LONG ReadValue(std::int64_t id, const SubPath& path, const std::string& foldedName,
+               registry_cache::Answer* answer) {
+  PooledConnection connection;
+  if (!connection) return connection.error();
+  {
+    Query query(*connection, kQueryValue);
+    int rc = query.Int(1, id).Text(2, path.folded).Text(3, foldedName).Step();
+    if (rc == SQLITE_ROW) {
+      answer->type = static_cast<DWORD>(query.ColumnInt(0));
+      answer->data = query.ColumnBlob(1);
+      return 0;
+    }
+    if (rc != SQLITE_DONE) return FromSqlite(rc);
+  }
+  // Say whether the key or only the value is missing.
+  std::int64_t found = 0;
+  LONG error = FindBelow(*connection, id, path, &found);
+  answer->result = error != 0 ? error : static_cast<LONG>(kErrorFileNotFound);
+  return Settled(answer->result) ? 0 : answer->result;
+}
+
+// Hands a found value to the caller as RegGetValue does.
+LONG Deliver(const registry_cache::Answer& answer, DWORD* type, BYTE* data, DWORD* size) {
+  if (type != nullptr) *type = answer.type;
+  if (data == nullptr) {
+    if (size != nullptr) *size = static_cast<DWORD>(answer.data.size());
+    return 0;
+  }
+  DWORD capacity = *size;
+  *size = static_cast<DWORD>(answer.data.size());
+  if (answer.data.size() > capacity) return static_cast<LONG>(kErrorMoreData);
+  if (!answer.data.empty()) std::memcpy(data, answer.data.data(), answer.data.size());
+  return 0;
+}
+
 }  // namespace
 
 const HKEY HKEY_CLASSES_ROOT = &g_roots[0];
@@ -783,11 +856,20 @@ LONG RegOpenKeyEx(HKEY key, const char* subKey, DWORD access, HKEY* result) {
   Call call;
   SubPath path;
   if (LONG error = PrepareOpen(key, subKey, result, &call, &path); error != 0) return error;
-  PooledConnection connection;
-  if (!connection) return connection.error();
-  std::int64_t found = 0;
-  if (LONG error = FindBelow(*connection, call.id, path, &found); error != 0) return error;
-  *result = Handles().Add(found);
+  const std::string question = Question('K', call.id, path, {});
+  registry_cache::Stamp stamp;
+  const bool cached = registry_cache::KeyStamp(&stamp);
+  registry_cache::Answer answer;
+  if (!cached || !registry_cache::Find(question, stamp, &answer)) {
+    PooledConnection connection;
+    if (!connection) return connection.error();
+    answer.result = FindBelow(*connection, call.id, path, &answer.id);
+    if (!Settled(answer.result)) return answer.result;
+    registry_cache::Stamp now;
+    if (cached && registry_cache::KeyStamp(&now)) registry_cache::Remember(question, stamp, now, answer);
+  }
+  if (answer.result != 0) return answer.result;
+  *result = Handles().Add(answer.id);
   return 0;
 }
 
@@ -845,7 +927,8 @@ LONG RegCreateKeyEx(HKEY key, const char* subKey, DWORD access, HKEY* result,
     }
     return 0;
   };
-  if (LONG error = RunWrite(create); error != 0) return error;
+  LONG error = ChangingKeys([&] { return RunWrite(create); });
+  if (error != 0) return error;
   if (disposition != nullptr) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   *result = Handles().Add(found);
   return 0;
@@ -870,19 +953,19 @@ LONG RegGetValue(HKEY key, const char* subKey, const char* name, DWORD* type, BY
   if (LONG error = ParseSubPath(subKey, &path); error != 0) return error;
   if (LONG error = CheckValueName(name); error != 0) return error;
   std::string folded = Fold(name != nullptr ? name : "");
-  PooledConnection connection;
-  if (!connection) return connection.error();
-  {
-    // Without a buffer only the length is read, not the data.
-    Query query(*connection, data != nullptr ? kQueryValue : kQueryValueSize);
-    int rc = query.Int(1, call.id).Text(2, path.folded).Text(3, folded).Step();
-    if (rc == SQLITE_ROW) return TakeValue(query, 0, type, data, size);
-    if (rc != SQLITE_DONE) return FromSqlite(rc);
+  const std::string question = Question('V', call.id, path, folded);
+  registry_cache::Stamp stamp;
+  const bool cached = registry_cache::ValueStamp(folded, &stamp);
+  registry_cache::Answer answer;
+  if (!cached || !registry_cache::Find(question, stamp, &answer)) {
+    if (LONG error = ReadValue(call.id, path, folded, &answer); error != 0) return error;
+    registry_cache::Stamp now;
+    if (cached && registry_cache::ValueStamp(folded, &now)) {
+      registry_cache::Remember(question, stamp, now, answer);
+    }
   }
-  // Say whether the key or only the value is missing.
-  std::int64_t found = 0;
-  LONG error = FindBelow(*connection, call.id, path, &found);
-  return error != 0 ? error : static_cast<LONG>(kErrorFileNotFound);
+  if (answer.result != 0) return answer.result;
+  return Deliver(answer, type, data, size);
 }
 
 LONG RegSetValueEx(HKEY key, const char* name, DWORD type, const BYTE* data, DWORD size) {
@@ -901,7 +984,7 @@ LONG RegSetKeyValue(HKEY key, const char* subKey, const char* name, DWORD type,
   }
   std::string_view spelled = name != nullptr ? name : "";
   std::string folded = Fold(spelled);
-  return RunWrite([&](Connection& connection) -> LONG {
+  return ChangingValue(folded, [&](Connection& connection) -> LONG {
     LONG error = Query(connection, kSetValue)
                      .Int(1, call.id)
                      .Text(2, path.folded)
@@ -923,7 +1006,7 @@ LONG RegDeleteValue(HKEY key, const char* name) {
   if (call.error != 0) return call.error;
   if (LONG error = CheckValueName(name); error != 0) return error;
   std::string folded = Fold(name != nullptr ? name : "");
-  return RunWrite([&](Connection& connection) -> LONG {
+  return ChangingValue(folded, [&](Connection& connection) -> LONG {
     if (!KeyExists(connection, call.id)) return static_cast<LONG>(kErrorKeyDeleted);
     if (LONG e = Query(connection, kDeleteValue).Int(1, call.id).Text(2, folded).Run(); e != 0) {
       return e;
@@ -937,7 +1020,7 @@ LONG RegDeleteKey(HKEY key, const char* subKey) {
   if (call.error != 0) return call.error;
   SubPath path;
   if (LONG error = ParseSubPath(subKey, &path); error != 0) return error;
-  return RunWrite([&](Connection& connection) -> LONG {
+  auto remove = [&](Connection& connection) -> LONG {
     std::int64_t target = 0;
     if (LONG error = FindBelow(connection, call.id, path, &target); error != 0) return error;
     if (target <= 4) return static_cast<LONG>(kErrorAccessDenied);  // a predefined root
@@ -949,7 +1032,8 @@ LONG RegDeleteKey(HKEY key, const char* subKey) {
     }
     if (LONG e = Query(connection, kDeleteKeyValues).Int(1, target).Run(); e != 0) return e;
     return Query(connection, kDeleteKey).Int(1, target).Run();
-  });
+  };
+  return ChangingKeys([&] { return RunWrite(remove); });
 }
 
 LONG RegEnumKey(HKEY key, DWORD index, std::string* name) {

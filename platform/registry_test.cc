@@ -276,6 +276,42 @@ TEST(RegistryValues, KeyInfoCountsAndLongestLengths) {
   EXPECT_EQ(maxData, 8u);
 }
 
+TEST(RegistryValues, EveryWriteIsSeenByTheNextRead) {
+  Key key("Reread");
+  // Each read below comes after the same question was answered once.
+  ASSERT_EQ(SetText(key, "v", "one"), 0);
+  ASSERT_EQ(Read(key, "v"), Text("one"));
+  ASSERT_EQ(SetText(key, "v", "two"), 0);
+  EXPECT_EQ(Read(key, "v"), Text("two"));
+  EXPECT_EQ(Read(key, "later"), "<error " + std::to_string(kErrorFileNotFound) + ">");
+  ASSERT_EQ(SetText(key, "later", "here"), 0);
+  EXPECT_EQ(Read(key, "later"), Text("here"));
+  ASSERT_EQ(RegDeleteValue(key, "v"), 0);
+  EXPECT_EQ(Read(key, "v"), "<error " + std::to_string(kErrorFileNotFound) + ">");
+
+  // Keys: a missing one appears, an opened one goes.
+  HKEY sub = nullptr;
+  EXPECT_EQ(RegOpenKeyEx(key, "Sub", KEY_READ, &sub), Err(kErrorFileNotFound));
+  Key created("Sub", key);
+  ASSERT_EQ(RegOpenKeyEx(key, "Sub", KEY_READ, &sub), 0);
+  ASSERT_EQ(SetText(sub, "inside", "x"), 0);
+  ASSERT_EQ(Read(sub, "inside"), Text("x"));
+  ASSERT_EQ(RegDeleteValue(sub, "inside"), 0);
+  ASSERT_EQ(RegDeleteKey(key, "Sub"), 0);
+  EXPECT_EQ(Read(sub, "inside"), "<error " + std::to_string(kErrorKeyDeleted) + ">");
+  HKEY again = nullptr;
+  EXPECT_EQ(RegOpenKeyEx(key, "Sub", KEY_READ, &again), Err(kErrorFileNotFound));
+  EXPECT_EQ(RegCloseKey(sub), 0);
+
+  // A small buffer still learns the size, from a remembered answer too.
+  ASSERT_EQ(SetText(key, "long", std::string(100, 'l')), 0);
+  ASSERT_EQ(Read(key, "long"), Text(std::string(100, 'l').c_str()));
+  BYTE small[10];
+  DWORD size = sizeof(small);
+  EXPECT_EQ(RegQueryValueEx(key, "long", nullptr, small, &size), Err(kErrorMoreData));
+  EXPECT_EQ(size, 101u);
+}
+
 TEST(RegistryLimits, OverlongNamesAndDataAreRefusedAndNothingIsLost) {
   Key key("Limits");
   ASSERT_EQ(SetText(key, "v", "before"), 0);
@@ -368,6 +404,32 @@ TEST(RegistryConcurrency, ManyThreadsWritingLoseNothing) {
   ASSERT_EQ(RegQueryInfoKey(key, nullptr, nullptr, &values, nullptr, nullptr), 0);
   EXPECT_EQ(values, static_cast<DWORD>(kThreads * kWrites));
   RegCloseKey(gone);
+}
+
+TEST(RegistryConcurrency, ReadersNeverSeeAValueGoBack) {
+  Key key("Counter");
+  constexpr int kLast = 300;
+  ASSERT_EQ(SetText(key, "n", "0"), 0);
+  std::atomic<bool> writing{true};
+  std::atomic<int> backwards{0};
+  std::vector<std::thread> readers;
+  for (int r = 0; r < 3; ++r) {
+    readers.emplace_back([&] {
+      int seen = 0;
+      while (writing.load()) {
+        std::string text = Read(key, "n");
+        if (text[0] == '<') continue;  // the size changed between the two calls
+        int now = std::atoi(text.c_str());
+        if (now < seen) ++backwards;
+        seen = now;
+      }
+    });
+  }
+  for (int i = 1; i <= kLast; ++i) ASSERT_EQ(SetText(key, "n", std::to_string(i)), 0);
+  writing = false;
+  for (auto& reader : readers) reader.join();
+  EXPECT_EQ(backwards.load(), 0);
+  EXPECT_EQ(Read(key, "n"), Text(std::to_string(kLast).c_str()));
 }
 
 TEST(RegistryConcurrency, MoreThreadsThanPooledConnectionsAllGetServed) {
@@ -508,6 +570,8 @@ TEST(RegistryChild, Run) {
 TEST(RegistryProcesses, TwoProcessesSeeEachOthersWrites) {
   Key key("Processes");
   ASSERT_EQ(SetText(key, "from parent", "ping"), 0);
+  // Read before the child writes, so that a remembered answer would show.
+  ASSERT_EQ(Read(key, "from child"), "<error " + std::to_string(kErrorFileNotFound) + ">");
   Child child = StartChild("echo");
   std::string output = ReadChild(child, [](const std::string& out) {
     return out.find("done\n") != std::string::npos;

@@ -55,8 +55,18 @@ case "${1:-}" in
     "$BUILD_DIR/bin/zondrelctl" reg query 'HKLM\SOFTWARE\Orrinvale\Zondrel' /v HomeDirectory >/dev/null 2>&1 ||
       "$BUILD_DIR/bin/zondrelctl" reg add 'HKLM\SOFTWARE\Orrinvale\Zondrel' /v HomeDirectory /t REG_SZ \
         /d "$ZONDREL_ROOT/home/" /f >/dev/null
+    # The data-centre simulator stands in for the upstream data centre, so
+    # that relayed requests get real answers; it ends with the relay.
+    SIM_ADDRESS=127.0.0.1:18081
+    "$BUILD_DIR/bin/dcsim" --listen "$SIM_ADDRESS" >"$ZONDREL_ROOT/dcsim.log" 2>&1 &
+    SIM_PID=$!
+    trap 'kill "$SIM_PID" 2>/dev/null || true; wait "$SIM_PID" 2>/dev/null || true' EXIT
+    "$BUILD_DIR/bin/zondrelctl" reg query 'HKLM\SOFTWARE\Orrinvale\Zondrel\IPList' /v IP:PORT-1 >/dev/null 2>&1 ||
+      "$BUILD_DIR/bin/zondrelctl" reg add 'HKLM\SOFTWARE\Orrinvale\Zondrel\IPList' /v IP:PORT-1 /t REG_SZ \
+        /d "${SIM_ADDRESS/:/,}" /f >/dev/null
     echo "Machine root: $ZONDREL_ROOT"
-    exec "$BUILD_DIR/bin/zondrel" -d
+    echo "Data-centre simulator: $SIM_ADDRESS (output in $ZONDREL_ROOT/dcsim.log)"
+    "$BUILD_DIR/bin/zondrel" -d
     ;;
   test)
     install_missing "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"

@@ -186,6 +186,14 @@ int SetReceiveBuffer(SOCKET s, int bytes) { return SetIntOption(s, SOL_SOCKET, S
 int SetBroadcast(SOCKET s, bool on) { return SetIntOption(s, SOL_SOCKET, SO_BROADCAST, on ? 1 : 0); }
 int SetNoDelay(SOCKET s, bool on) { return SetIntOption(s, IPPROTO_TCP, TCP_NODELAY, on ? 1 : 0); }
 
+int SetNonBlocking(SOCKET s, bool on) {
+  const int flags = ::fcntl(s, F_GETFL, 0);
+  if (flags < 0) return Fail(errno);
+  const int wanted = on ? flags | O_NONBLOCK : flags & ~O_NONBLOCK;
+  if (wanted != flags && ::fcntl(s, F_SETFL, wanted) != 0) return Fail(errno);
+  return 0;
+}
+
 int Bind(SOCKET s, const SocketAddress& local) {
   sockaddr_in in = ToSockaddr(local);
   return ::bind(s, reinterpret_cast<sockaddr*>(&in), sizeof(in)) == 0 ? 0 : Fail(errno);
@@ -262,7 +270,9 @@ int WaitWritable(SOCKET s, DWORD timeoutMs, const SocketCancel* cancel) {
 
 int Recv(SOCKET s, void* buffer, std::size_t length, int flags) {
   for (;;) {
-    ssize_t n = ::recv(s, buffer, length, (flags & MSG_PEEK_FLAG) != 0 ? MSG_PEEK : 0);
+    const int recv_flags = ((flags & MSG_PEEK_FLAG) != 0 ? MSG_PEEK : 0) |
+                           ((flags & MSG_DONTWAIT_FLAG) != 0 ? MSG_DONTWAIT : 0);
+    ssize_t n = ::recv(s, buffer, length, recv_flags);
     if (n >= 0) return static_cast<int>(n);
     if (errno != EINTR) return Fail(errno);
   }

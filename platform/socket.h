@@ -74,11 +74,16 @@ int SetSendBuffer(SOCKET s, int bytes);
 int SetReceiveBuffer(SOCKET s, int bytes);
 int SetBroadcast(SOCKET s, bool on);
 int SetNoDelay(SOCKET s, bool on);
+// A non-blocking socket answers Accept and Recv with -1 (WSAEWOULDBLOCK)
+// instead of waiting.
+int SetNonBlocking(SOCKET s, bool on);
 
 int Bind(SOCKET s, const SocketAddress& local);
 int Listen(SOCKET s, int backlog);
-// Blocks until a connection arrives; kInvalidSocket when the listening socket
-// fails or is shut down.
+// Blocks until a connection arrives (on a non-blocking socket: fails with
+// WSAEWOULDBLOCK when none is waiting); kInvalidSocket when the listening
+// socket fails or is shut down. The new socket takes the listening socket's
+// linger and buffer options.
 SOCKET Accept(SOCKET s, SocketAddress* peer);
 // Connects, giving up after `timeoutMs` (WSAETIMEDOUT).
 int Connect(SOCKET s, const SocketAddress& remote, DWORD timeoutMs);
@@ -96,6 +101,7 @@ constexpr int MSG_PEEK_FLAG = 1;
 // Send and TransmitFile: take only what fits now instead of blocking until
 // everything is queued, so a writer's own writability wait bounds the time a
 // peer that stops reading can hold it. Nothing fits: -1 with WSAEWOULDBLOCK.
+// Recv: take what has arrived; nothing has: -1 with WSAEWOULDBLOCK.
 constexpr int MSG_DONTWAIT_FLAG = 2;
 // Bytes received (0: the peer closed), or -1.
 int Recv(SOCKET s, void* buffer, std::size_t length, int flags = 0);

@@ -1,5 +1,7 @@
 #include "platform/socket.h"
 
+#include <sys/socket.h>
+
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -49,6 +51,48 @@ TEST(Sockets, ConnectSendPeekReceiveAndClose) {
   Shutdown(client, SD_SEND);
   ASSERT_EQ(WaitReadable(server, 2000), 1);
   EXPECT_EQ(Recv(server, buffer, sizeof(buffer)), 0);
+  CloseSocket(client);
+  CloseSocket(server);
+}
+
+TEST(Sockets, NonBlockingAcceptAndReceiveAndInheritedOptions) {
+  Listener listener;
+  ASSERT_EQ(SetNonBlocking(listener.s, true), 0);
+  ASSERT_EQ(SetSendBuffer(listener.s, 0x80000), 0);
+  ASSERT_EQ(SetDontLinger(listener.s, true), 0);
+  // Nothing queued: no wait, a would-block failure.
+  SocketAddress peer;
+  EXPECT_EQ(Accept(listener.s, &peer), kInvalidSocket);
+  EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
+
+  SOCKET client = TcpSocket();
+  ASSERT_EQ(Connect(client, listener.address, 2000), 0);
+  ASSERT_EQ(WaitReadable(listener.s, 2000), 1);
+  SOCKET server = Accept(listener.s, &peer);
+  ASSERT_GE(server, 0);
+  // The accepted socket blocks, and has the listening socket's options.
+  int sendBuffer = 0;
+  socklen_t length = sizeof(sendBuffer);
+  ASSERT_EQ(::getsockopt(server, SOL_SOCKET, SO_SNDBUF, &sendBuffer, &length), 0);
+  EXPECT_GE(sendBuffer, 0x80000);
+  linger lingering{1, 1};
+  length = sizeof(lingering);
+  ASSERT_EQ(::getsockopt(server, SOL_SOCKET, SO_LINGER, &lingering, &length), 0);
+  EXPECT_EQ(lingering.l_onoff, 0);
+
+  char buffer[16] = {};
+  EXPECT_EQ(Recv(server, buffer, sizeof(buffer), MSG_DONTWAIT_FLAG), -1);
+  EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
+  ASSERT_EQ(Send(client, "ping", 4), 4);
+  ASSERT_EQ(WaitReadable(server, 2000), 1);
+  EXPECT_EQ(Recv(server, buffer, sizeof(buffer), MSG_DONTWAIT_FLAG), 4);
+  // Without the flag a receive waits for data.
+  std::thread later([client] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    Send(client, "pong", 4);
+  });
+  EXPECT_EQ(Recv(server, buffer, sizeof(buffer)), 4);
+  later.join();
   CloseSocket(client);
   CloseSocket(server);
 }

@@ -86,11 +86,16 @@ int CSecretAgent::Receive(SOCKET socket, DWORD waitMs) {
     trace(0x40, "SecretAgent () bytes read *zero* error= %d socket=%d\n", platform::WSAGetLastError(), socket);
     return 0;
   }
-  if (m_Stop.load() || platform::WaitReadable(socket, waitMs) != 1 || m_Stop.load()) {
-    trace(0x40, "SecretAgent() timeout out waiting in select error=%d\n", platform::WSAGetLastError());
-    return -1;
+  if (m_Stop.load()) return -1;
+  // Most requests are there when the thread starts: take them without a wait.
+  int got = platform::Recv(socket, m_pBuffer.get() + m_BufferLength, room, platform::MSG_DONTWAIT_FLAG);
+  if (got < 0 && platform::WSAGetLastError() == platform::WSAEWOULDBLOCK) {
+    if (platform::WaitReadable(socket, waitMs) != 1 || m_Stop.load()) {
+      trace(0x40, "SecretAgent() timeout out waiting in select error=%d\n", platform::WSAGetLastError());
+      return -1;
+    }
+    got = platform::Recv(socket, m_pBuffer.get() + m_BufferLength, room);
   }
-  const int got = platform::Recv(socket, m_pBuffer.get() + m_BufferLength, room);
   if (got < 0) {
     trace(0x40, "SecretAgent () socket error= %d  socket= %d\n", platform::WSAGetLastError(), socket);
     return -1;

@@ -86,17 +86,7 @@ Answer SplitAnswer(const std::string& wire) {
 namespace {
 
 void SetTraceFilename(const char* path) {
-  platform::HKEY key = nullptr;
-  ASSERT_EQ(platform::RegCreateKeyEx(platform::HKEY_LOCAL_MACHINE, platform::kZondrelKeyPath, platform::KEY_ALL_ACCESS,
-                                     &key, nullptr),
-            0);
-  if (path == nullptr) {
-    platform::RegDeleteValue(key, "TraceFilename");
-  } else {
-    platform::RegSetValueEx(key, "TraceFilename", platform::REG_SZ, reinterpret_cast<const platform::BYTE*>(path),
-                            static_cast<platform::DWORD>(std::strlen(path) + 1));
-  }
-  platform::RegCloseKey(key);
+  testing_support::SetTraceFilenameSetting(path);
   ModuleTraceLog().Reload();
   trace(0x10, "-- trace capture %s --\n", path != nullptr ? "on" : "off");
 }

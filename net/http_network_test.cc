@@ -77,17 +77,7 @@ class NetworkTest : public testing::Test {
 
  private:
   static void SetTraceFile(const char* path) {
-    platform::HKEY key = nullptr;
-    ASSERT_EQ(platform::RegCreateKeyEx(platform::HKEY_LOCAL_MACHINE, platform::kZondrelKeyPath,
-                                       platform::KEY_ALL_ACCESS, &key, nullptr),
-              0);
-    if (path == nullptr) {
-      platform::RegDeleteValue(key, "TraceFilename");
-    } else {
-      platform::RegSetValueEx(key, "TraceFilename", platform::REG_SZ, reinterpret_cast<const platform::BYTE*>(path),
-                              static_cast<platform::DWORD>(std::strlen(path) + 1));
-    }
-    platform::RegCloseKey(key);
+    testing_support::SetTraceFilenameSetting(path);
     ModuleTraceLog().Reload();
     trace(0x10, "-- trace file %s --\n", path != nullptr ? "set" : "cleared");
   }

@@ -14,6 +14,11 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <gtest/gtest.h>
+
+#include "platform/registry.h"
+#include "platform/trace.h"
+
 namespace testing_support {
 
 namespace {
@@ -144,6 +149,21 @@ std::string ReadFile(const std::string& path) {
   std::stringstream buffer;
   buffer << file.rdbuf();
   return buffer.str();
+}
+
+void SetTraceFilenameSetting(const char* path) {
+  platform::HKEY key = nullptr;
+  ASSERT_EQ(platform::RegCreateKeyEx(platform::HKEY_LOCAL_MACHINE, platform::kZondrelKeyPath, platform::KEY_ALL_ACCESS,
+                                     &key, nullptr),
+            0);
+  if (path == nullptr) {
+    platform::RegDeleteValue(key, "TraceFilename");
+  } else {
+    ASSERT_EQ(platform::RegSetValueEx(key, "TraceFilename", platform::REG_SZ, reinterpret_cast<const platform::BYTE*>(path),
+                                      static_cast<platform::DWORD>(std::strlen(path) + 1)),
+              0);
+  }
+  platform::RegCloseKey(key);
 }
 
 }  // namespace testing_support

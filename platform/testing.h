@@ -30,4 +30,8 @@ RunResult Run(const std::vector<std::string>& argv, const std::string& input = {
 void WriteFile(const std::string& path, const std::string& contents);
 std::string ReadFile(const std::string& path);
 
+// Sets the server's TraceFilename setting to `path`, or removes it (null).
+// A module's trace log takes it up when reloaded.
+void SetTraceFilenameSetting(const char* path);
+
 }  // namespace testing_support

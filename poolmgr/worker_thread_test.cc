@@ -70,19 +70,12 @@ class WorkerThreadTest : public testing::Test {
   // Each test traces to a file of its own.
   void SetUp() override {
     base_ = testing_support::MakeTempDir("trace") + "/trace";
-    platform::HKEY key = nullptr;
-    ASSERT_EQ(platform::RegCreateKeyEx(platform::HKEY_LOCAL_MACHINE, platform::kZondrelKeyPath,
-                                       platform::KEY_ALL_ACCESS, &key, nullptr),
-              0);
     // Without the value the next line closes an earlier test's file ...
-    platform::RegDeleteValue(key, "TraceFilename");
+    testing_support::SetTraceFilenameSetting(nullptr);
     ModuleTraceLog().Reload();
     trace(0x80, "-- closing --\n");
     // ... and with it the next line opens this test's file.
-    platform::RegSetValueEx(key, "TraceFilename", platform::REG_SZ,
-                            reinterpret_cast<const platform::BYTE*>(base_.c_str()),
-                            static_cast<platform::DWORD>(base_.size() + 1));
-    platform::RegCloseKey(key);
+    testing_support::SetTraceFilenameSetting(base_.c_str());
     ModuleTraceLog().Reload();
     trace(0x80, "-- %s --\n", testing::UnitTest::GetInstance()->current_test_info()->name());
   }

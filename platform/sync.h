@@ -156,5 +156,11 @@ class Thread : public Waitable {
 
 DWORD GetCurrentThreadId();
 void Sleep(DWORD milliseconds);
+// Marks the calling thread as throughput work: when woken it no longer
+// preempts the thread that woke it, which can go on with what it was doing
+// (a listener accepting the next connection) before this one runs. A thread
+// woken onto an idle processor runs at once as before. False when the system
+// refuses.
+bool ScheduleCurrentThreadForThroughput();
 
 }  // namespace platform

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sched.h>
 
 #include "platform/sync.h"
 #include "poolmgr/eventually.h"
@@ -24,6 +25,7 @@ struct Probe {
     const void* thread;  // the thread object that ran it
     int slotIndex;
     platform::DWORD threadId;
+    int policy;  // the thread's scheduling policy
   };
 
   std::atomic<int> created{0};
@@ -80,7 +82,7 @@ class TestThread : public QRPoolThread {
       {
         std::lock_guard<std::mutex> hold(probe_->lock);
         probe_->records.push_back(
-            {params_.job, this, m_Slot->m_SlotIndex, platform::GetCurrentThreadId()});
+            {params_.job, this, m_Slot->m_SlotIndex, platform::GetCurrentThreadId(), ::sched_getscheduler(0)});
       }
       if (params_.block) {
         platform::Waitable* gates[] = {probe_->release.get(), stop_event_.get()};
@@ -248,6 +250,8 @@ TEST_F(PoolManagerTest, JobGoesToLowestIdleThreadWithoutCreatingOne) {
   for (const Probe::JobRecord& record : probe_.Records()) {
     ASSERT_EQ(record.slotIndex, record.job);
     ASSERT_LT(record.slotIndex, 3);
+    // Woken threads leave the processor to whoever woke them.
+    EXPECT_EQ(record.policy, SCHED_BATCH);
     first[static_cast<std::size_t>(record.slotIndex)] = record;
   }
   probe_.release->Set();
@@ -265,7 +269,7 @@ TEST_F(PoolManagerTest, JobGoesToLowestIdleThreadWithoutCreatingOne) {
     for (const auto& r : records) {
       if (r.job == job) return r;
     }
-    return Probe::JobRecord{-1, nullptr, -1, 0};
+    return Probe::JobRecord{-1, nullptr, -1, 0, -1};
   };
   EXPECT_EQ(find(10).slotIndex, 0);
   EXPECT_EQ(find(10).thread, first[0].thread);

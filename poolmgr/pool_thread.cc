@@ -54,6 +54,10 @@ int QRPoolThread::Start(CPoolSlot* slot, const QRThreadParams* params) {
 }
 
 DWORD QRPoolThread::ThreadKicker(void* self) {
+  // A pool thread is woken by whoever hands it a job; letting that thread
+  // go on (a listener has the next connection to accept) saves a context
+  // switch per job under load.
+  platform::ScheduleCurrentThreadForThroughput();
   auto* thread = static_cast<QRPoolThread*>(self);
   CPoolSlot* slot = thread->m_Slot;
   platform::WaitForSingleObject(*slot->m_WakeEvent, platform::kInfinite);

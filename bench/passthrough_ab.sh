@@ -51,25 +51,12 @@ ab_rate() {
   awk '/^Requests per second:/ {print $4}' <<<"$out"
 }
 
-reg_add() {  # key-below-Zondrel value type data
-  "$BUILD_DIR/bin/zondrelctl" reg add "HKLM\\SOFTWARE\\Orrinvale\\Zondrel$1" /v "$2" /t "$3" /d "$4" /f >/dev/null
-}
+# shellcheck source=relay_setup.sh
+. "$(dirname "$0")/relay_setup.sh"
 
-SIM_PORT=$(free_port)
-"$BUILD_DIR/bin/dcsim" --listen "127.0.0.1:$SIM_PORT" --max-connections 256 >"$ZONDREL_ROOT/dcsim.txt" 2>&1 &
-SIM_PID=$!
-wait_for_port "$SIM_PORT"
-
-RELAY_PORT=$(free_port)
-mkdir -p "$ZONDREL_ROOT/home"
-reg_add "" HomeDirectory REG_SZ "$ZONDREL_ROOT/home/"
-reg_add "\\Comm" LISTEN1 REG_SZ "127.0.0.1,$RELAY_PORT"
-reg_add "\\Admin" WebPort REG_DWORD 0
-reg_add "\\Admin" JavaPort REG_DWORD 0
-reg_add "\\IPList" "IP:PORT-1" REG_SZ "127.0.0.1,$SIM_PORT"
-"$BUILD_DIR/bin/zondrel" -d </dev/null >"$ZONDREL_ROOT/relay.txt" 2>&1 &
-RELAY_PID=$!
-wait_for_port "$RELAY_PORT"
+start_simulator
+configure_relay
+start_relay
 
 # A first round warms both up (threads, registry connections, caches).
 ab -q -n 500 -c "$CONCURRENCY" "http://127.0.0.1:$SIM_PORT$PATH_ASKED" >/dev/null 2>&1

@@ -47,10 +47,8 @@ trap cleanup EXIT
 
 # shellcheck source=ports.sh
 . "$(dirname "$0")/ports.sh"
-
-reg_add() {  # key-below-Zondrel value type data
-  "$BUILD_DIR/bin/zondrelctl" reg add "HKLM\\SOFTWARE\\Orrinvale\\Zondrel$1" /v "$2" /t "$3" /d "$4" /f >/dev/null
-}
+# shellcheck source=relay_setup.sh
+. "$(dirname "$0")/relay_setup.sh"
 
 sim_set() { curl -s "http://127.0.0.1:$SIM_PORT/dcsim/set/$1/$2" >/dev/null; }
 sim_requests() { curl -s "http://127.0.0.1:$SIM_PORT/dcsim/stats" | awk -F= '$1 == "requests" {print $2}'; }
@@ -85,25 +83,12 @@ ab_run() {
 }
 
 # --- the simulator and the relay ----------------------------------------------
-SIM_PORT=$(free_port)
-"$BUILD_DIR/bin/dcsim" --listen "127.0.0.1:$SIM_PORT" --items 4 --item-size 1024 --max-connections 256 \
-  >"$ZONDREL_ROOT/dcsim.txt" 2>&1 &
-SIM_PID=$!
-wait_for_port "$SIM_PORT"
-
-RELAY_PORT=$(free_port)
-mkdir -p "$ZONDREL_ROOT/home"
-reg_add "" HomeDirectory REG_SZ "$ZONDREL_ROOT/home/"
-reg_add "\\Comm" LISTEN1 REG_SZ "127.0.0.1,$RELAY_PORT"
-reg_add "\\Admin" WebPort REG_DWORD 0
-reg_add "\\Admin" JavaPort REG_DWORD 0
-reg_add "\\IPList" "IP:PORT-1" REG_SZ "127.0.0.1,$SIM_PORT"
+start_simulator --items 4 --item-size 1024
+configure_relay
 # The cache report is asked for through a category of the admin agent.
 reg_add "\\AgentsList" DefaultList REG_MULTI_SZ "$ADMIN_CATEGORY,6"
 [ -z "${TRACE_MASK:-}" ] || reg_add "" TraceMask REG_DWORD "$TRACE_MASK"
-"$BUILD_DIR/bin/zondrel" -d </dev/null >"$ZONDREL_ROOT/relay.txt" 2>&1 &
-RELAY_PID=$!
-wait_for_port "$RELAY_PORT"
+start_relay
 
 echo "machine: $(nproc) cores, $(awk '/^MemTotal:/ {printf "%.0f GiB", $2 / 1048576}' /proc/meminfo)," \
      "$(awk -F': ' '/^model name/ {print $2; exit}' /proc/cpuinfo)"

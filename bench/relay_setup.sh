@@ -1,0 +1,35 @@
+# The relay in front of the data-centre simulator, for the benchmark scripts
+# (sourced after ports.sh). Needs BUILD_DIR and ZONDREL_ROOT.
+
+reg_add() {  # key-below-Zondrel value type data
+  "$BUILD_DIR/bin/zondrelctl" reg add "HKLM\\SOFTWARE\\Orrinvale\\Zondrel$1" /v "$2" /t "$3" /d "$4" /f >/dev/null
+}
+
+# Starts dcsim on a free port with the given switches: SIM_PORT, SIM_PID.
+start_simulator() {
+  SIM_PORT=$(free_port)
+  "$BUILD_DIR/bin/dcsim" --listen "127.0.0.1:$SIM_PORT" --max-connections 256 "$@" \
+    >"$ZONDREL_ROOT/dcsim.txt" 2>&1 &
+  SIM_PID=$!
+  wait_for_port "$SIM_PORT"
+}
+
+# Settles the relay's settings: its home below the machine root, one
+# listener on a free port (RELAY_PORT), no administration ports, the
+# simulator as upstream. More settings may follow before start_relay.
+configure_relay() {
+  RELAY_PORT=$(free_port)
+  mkdir -p "$ZONDREL_ROOT/home"
+  reg_add "" HomeDirectory REG_SZ "$ZONDREL_ROOT/home/"
+  reg_add "\\Comm" LISTEN1 REG_SZ "127.0.0.1,$RELAY_PORT"
+  reg_add "\\Admin" WebPort REG_DWORD 0
+  reg_add "\\Admin" JavaPort REG_DWORD 0
+  reg_add "\\IPList" "IP:PORT-1" REG_SZ "127.0.0.1,$SIM_PORT"
+}
+
+# Starts the relay in debug mode: RELAY_PID.
+start_relay() {
+  "$BUILD_DIR/bin/zondrel" -d </dev/null >"$ZONDREL_ROOT/relay.txt" 2>&1 &
+  RELAY_PID=$!
+  wait_for_port "$RELAY_PORT"
+}

@@ -154,6 +154,24 @@ std::vector<std::uint32_t> ResolveHost(const std::string& name) {
   return addresses;
 }
 
+std::string OfficialHostName(const std::string& name) {
+  std::uint32_t dotted = 0;
+  if (ParseDottedAddress(name, &dotted)) return name;
+  addrinfo hints {};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_CANONNAME;
+  addrinfo* found = nullptr;
+  int result = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
+  if (result != 0) {
+    t_socket_error = result == EAI_AGAIN ? WSATRY_AGAIN : WSAHOST_NOT_FOUND;
+    return {};
+  }
+  std::string official = found->ai_canonname != nullptr ? found->ai_canonname : name;
+  ::freeaddrinfo(found);
+  return official;
+}
+
 SOCKET TcpSocket() {
   int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   return s < 0 ? Fail(errno) : s;

@@ -57,6 +57,9 @@ bool ParseDottedAddress(const std::string& text, std::uint32_t* address);
 std::string FormatDottedAddress(std::uint32_t address);
 // Addresses of a host name or dotted text (empty with the error set when unknown).
 std::vector<std::uint32_t> ResolveHost(const std::string& name);
+// The official name the name lookup gives for a host name (a dotted address
+// stays as it is); empty with the error set when unknown.
+std::string OfficialHostName(const std::string& name);
 
 SOCKET TcpSocket();
 SOCKET UdpSocket();

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "upstream/file_url.h"
+#include "platform/socket.h"
 #include "upstream/no_proxy_list.h"
 
 namespace {
@@ -57,6 +58,16 @@ TEST(NoProxyList, EntriesWithAsterisksMatchWholeNamesWithoutRegardToCase) {
   EXPECT_FALSE(upstream::MatchesNoProxyList("", "localhost"));
   EXPECT_FALSE(upstream::MatchesNoProxyList(" ; ", "localhost"));
   EXPECT_TRUE(upstream::MatchesNoProxyList("*", "anything"));
+}
+
+TEST(NoProxyList, TheHostIsComparedByTheNameTheLookupGives) {
+  // Only names this machine knows without asking a name server.
+  EXPECT_EQ(platform::OfficialHostName("LocalHost"), "localhost");
+  EXPECT_EQ(platform::OfficialHostName("127.0.0.1"), "127.0.0.1");
+  EXPECT_TRUE(upstream::BypassesProxy("localhost", "LocalHost"));
+  EXPECT_TRUE(upstream::BypassesProxy("127.0.0.*", "127.0.0.1"));
+  EXPECT_FALSE(upstream::BypassesProxy("other", "localhost"));
+  EXPECT_FALSE(upstream::BypassesProxy(" ; ", "localhost"));
 }
 
 }  // namespace

@@ -92,7 +92,7 @@ int HTTPFile::OpenURL(const std::string& name, platform::File::Mode mode, int fo
   const std::string proxyHost = m_Settings.GetProxyHost();
   const unsigned proxyPort = m_Settings.GetProxyPort();
   const bool useProxy =
-      proxyPort != 0 && !proxyHost.empty() && !upstream::MatchesNoProxyList(m_Settings.GetNoProxyList(), parts.host);
+      proxyPort != 0 && !proxyHost.empty() && !upstream::BypassesProxy(m_Settings.GetNoProxyList(), parts.host);
 
   std::string request = head != 0 ? "HEAD" : "GET";
   if (useProxy) {

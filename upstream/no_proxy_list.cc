@@ -3,8 +3,12 @@
 #include <cctype>
 #include <string>
 
+#include "platform/socket.h"
+
 namespace upstream {
 namespace {
+
+constexpr std::string_view kSeparators = " ;\n\t\r";
 
 std::string Lower(std::string_view text) {
   std::string out(text);
@@ -44,7 +48,6 @@ bool GlobMatches(std::string_view pattern, std::string_view name) {
 
 bool MatchesNoProxyList(std::string_view list, std::string_view host) {
   const std::string name = Lower(host);
-  constexpr std::string_view kSeparators = " ;\n\t\r";
   std::size_t start = 0;
   while (start < list.size()) {
     start = list.find_first_not_of(kSeparators, start);
@@ -55,6 +58,12 @@ bool MatchesNoProxyList(std::string_view list, std::string_view host) {
     start = end;
   }
   return false;
+}
+
+bool BypassesProxy(std::string_view list, const std::string& host) {
+  if (list.find_first_not_of(kSeparators) == std::string_view::npos) return false;
+  const std::string official = platform::OfficialHostName(host);
+  return MatchesNoProxyList(list, official.empty() ? host : official);
 }
 
 }  // namespace upstream

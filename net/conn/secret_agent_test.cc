@@ -4,15 +4,19 @@
 
 #include <chrono>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "agents/agent_kind.h"
+#include "agents/agent_list.h"
 #include "agents/agent_testing.h"
 #include "net/conn/conn_testing.h"
 #include "platform/sync.h"
+#include "platform/testing.h"
 
 namespace {
 
@@ -65,6 +69,48 @@ TEST(SecretAgent, AnswersARequestSplitOverPacketsAndLogsIt) {
   EXPECT_EQ(fields[8], "0");
   EXPECT_EQ(fields[9], "-");
   EXPECT_EQ(fields[10], "-");
+}
+
+// An agent that fails midway through its answer.
+class CFailingAgent : public CAbstractAgent {
+ public:
+  int Init() override { return 1; }
+  int HTTPProcess(platform::SOCKET, unsigned long&, QRNHTTP*, CPTransactionLogEntry*) override {
+    throw std::runtime_error("broken");
+  }
+};
+
+TEST(SecretAgent, KindsWithoutAnAgentArePassedThroughAndAFailingAgentIsStillLogged) {
+  CPRegistry settings;
+  const std::string home = testing_support::MakeTempDir("agents") + "/";
+  settings.SetHomeDirectory(home.c_str());
+  CAgentList list(settings);
+  testing_support::WriteFile(list.FilePath(), "2\r\n500,1\r\n600,9\r\n");
+  ASSERT_EQ(list.Refresh(CAgentList::kInitialLoad), 1);
+  TestRelay relay({.agentList = &list});
+  CFailingAgent failing;
+  relay.Agents()[AgentSlotForKind(eNullAgent)] = &failing;
+
+  auto ask = [&](const char* request) {
+    platform::SOCKET viewer = ConnectViewer(relay.Port());
+    EXPECT_TRUE(SendText(viewer, request));
+    std::string answer = conn_testing::ReadToEnd(viewer);
+    platform::CloseSocket(viewer);
+    return answer;
+  };
+  // Category 500 is of a kind whose slot is empty: passed through.
+  EXPECT_EQ(ask("GET /KIBO-1/500-1 HTTP/1.0\r\n\r\n"), "HTTP/1.0 200 OK\r\n\r\npassthrough 500");
+  // Category 600's agent throws: the viewer's connection closes, the
+  // request thread lives on and the request is logged all the same.
+  EXPECT_EQ(ask("GET /KIBO-1/600-1 HTTP/1.0\r\n\r\n"), "");
+  EXPECT_EQ(ask("GET /KIBO-1/501-1 HTTP/1.0\r\n\r\n"), "HTTP/1.0 200 OK\r\n\r\npassthrough 501");
+
+  auto lines = EntryLines(relay.LogText());
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(Fields(lines[0])[8], "1");
+  EXPECT_EQ(Fields(lines[1])[4], "/KIBO-1/600-1");
+  EXPECT_EQ(Fields(lines[1])[8], "9");
+  EXPECT_EQ(Fields(lines[2])[8], "0");
 }
 
 TEST(SecretAgent, DropsSilentDrippingAndOverlongViewersUnanswered) {

@@ -27,7 +27,9 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 // Category 900 is blocked (the null agent); the others are passed through.
-constexpr const char* kAgentsFile = "HTTP/1.0 200 OK\r\n\r\n1\r\n900,9\r\n";
+// Category 900 is blocked (null agent), 1000 cached (proxy agent), 2000
+// the administration commands (admin agent).
+constexpr const char* kAgentsFile = "HTTP/1.0 200 OK\r\n\r\n3\r\n900,9\r\n1000,3\r\n2000,6\r\n";
 
 // zondrel -d on its machine root's settings, ended by SIGTERM.
 class Relay {
@@ -125,6 +127,14 @@ TEST(RelayProgram, AnswersThroughTheAgentsAndLogsEveryAnsweredRequest) {
   EXPECT_EQ(passed.rfind("HTTP/1.0 200 ", 0), 0u) << passed;
   EXPECT_NE(passed.find("\r\nVia: "), std::string::npos) << passed;
   EXPECT_EQ(conn_testing::Exchange(relay.Port(), "GET /KIBO-1/900-7 HTTP/1.0\r\n\r\n").rfind("HTTP/1.0 204 ", 0), 0u);
+  // A cached category: fetched once, then answered from memory.
+  const std::string fetched = conn_testing::Exchange(relay.Port(), "GET /KIBO-1/1000-0 HTTP/1.0\r\n\r\n");
+  EXPECT_EQ(fetched.rfind("HTTP/1.0 200 ", 0), 0u) << fetched;
+  EXPECT_EQ(conn_testing::Exchange(relay.Port(), "GET /KIBO-1/1000-0 HTTP/1.0\r\n\r\n"), fetched);
+  EXPECT_EQ(simulator.Stat("data"), 2);  // the pass-through request and one fetch
+  // The cache report through the admin agent.
+  EXPECT_EQ(conn_testing::Exchange(relay.Port(), "GET /KIBO-1/2000-0?PxyAgent HTTP/1.0\r\n\r\n").rfind("HTTP/1.0 204 ", 0),
+            0u);
 
   // A viewer that sends nothing is dropped after RecvTimeout, unlogged.
   const auto connected = Clock::now();
@@ -150,13 +160,31 @@ TEST(RelayProgram, AnswersThroughTheAgentsAndLogsEveryAnsweredRequest) {
   EXPECT_EQ(blocked[5], "204");
   EXPECT_EQ(blocked[8], "9");
   EXPECT_EQ(blocked[9], "-");
+  std::vector<std::vector<std::string>> cached;
+  std::istringstream lines(log);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find(" /KIBO-1/1000-0 ") != std::string::npos) cached.push_back(Fields(line));
+  }
+  ASSERT_EQ(cached.size(), 2u) << log;
+  EXPECT_EQ(cached[0][8], "3");
+  EXPECT_EQ(cached[0][9], "127.0.0.1");
+  EXPECT_EQ(cached[1][5], "200");
+  EXPECT_EQ(cached[1][6], std::to_string(fetched.size()));
+  EXPECT_EQ(cached[1][9], "-");  // answered from memory: upstream not asked
+  EXPECT_EQ(cached[1][10], "-");
+  auto report = LogLine(log, "/KIBO-1/2000-0?PxyAgent");
+  ASSERT_FALSE(report.empty()) << log;
+  EXPECT_EQ(report[5], "204");
+  EXPECT_EQ(report[8], "6");
   // Only answered requests are logged: the silent viewer is not.
   std::istringstream in(log);
   for (std::string line; std::getline(in, line);) {
     if (line.empty() || line[0] == '#') continue;
     auto fields = Fields(line);
     ASSERT_EQ(fields.size(), 11u) << line;
-    EXPECT_TRUE(fields[4] == "/KIBO-1/5-1" || fields[4] == "/KIBO-1/900-7" || fields[4] == "/KIBO-1/900-1") << line;
+    EXPECT_TRUE(fields[4] == "/KIBO-1/5-1" || fields[4] == "/KIBO-1/900-7" || fields[4] == "/KIBO-1/900-1" ||
+                fields[4] == "/KIBO-1/1000-0" || fields[4] == "/KIBO-1/2000-0?PxyAgent")
+        << line;
   }
 }
 

@@ -185,6 +185,25 @@ TEST(ProxyAgentUpstream, ABrokenDataStreamEmptiesTheEntry) {
   EXPECT_EQ(upstream.Requests()[1].substr(0, 35), "GET /KIBO-1/NumItm-10/1005-2 HTTP/1") << "asks for news after item 2";
 }
 
+TEST(ProxyAgentUpstream, AStreamWithoutNextUpdateKeepsItsItemsFreshForAnHour) {
+  const std::string stream = Record(1, 0, "one") + Record(2, 0, "two");
+  upstream_testing::ScriptedServer upstream(
+      [&](platform::SOCKET client, const std::string&) {
+        upstream_testing::ScriptedServer::SendAll(client, UpstreamAnswer(stream));
+      },
+      true);
+  CProxyAgent agent(UpstreamSettings(upstream.Address()));
+  const Exchange first = Ask(agent, "GET", "/KIBO-1/NumItm-10/1007-0");
+  EXPECT_EQ(first.Status(), "200");
+  EXPECT_EQ(EntryIds(agent, "1007"), (std::vector<std::uint32_t>{1, 2}));
+  CCacheEntry* entry = agent.Cache().Table()->Find("1007");
+  ASSERT_NE(entry, nullptr);
+  EXPECT_NEAR(static_cast<double>(entry->RefreshDeadline()), static_cast<double>(Now() + 3600), 5);
+  EXPECT_NE(first.answer.body.find("NXTUPD:3"), std::string::npos) << "viewers are told the same";
+  EXPECT_EQ(Ask(agent, "GET", "/KIBO-1/NumItm-10/1007-0").Status(), "200");
+  EXPECT_EQ(upstream.Requests().size(), 1u) << "fresh: no second fetch";
+}
+
 TEST(ProxyAgentUpstream, NoReachableUpstreamAnswers500WithTheReason) {
   CProxyAgent agent(UpstreamSettings("127.0.0.1," + std::to_string(upstream_testing::FreeLoopbackPort())));
   const Exchange answer = Ask(agent, "GET", "/KIBO-1/1006-0");

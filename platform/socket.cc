@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <memory>
 
 namespace platform {
 
@@ -128,6 +129,31 @@ std::string FormatDottedAddress(std::uint32_t address) {
   return text;
 }
 
+namespace {
+
+struct FreeAddressInfo {
+  void operator()(addrinfo* info) const { ::freeaddrinfo(info); }
+};
+using AddressInfo = std::unique_ptr<addrinfo, FreeAddressInfo>;
+
+// The IPv4 stream addresses of a host name; null with the error set when the
+// lookup fails.
+AddressInfo LookUp(const std::string& name, int flags) {
+  addrinfo hints {};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = flags;
+  addrinfo* found = nullptr;
+  int result = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
+  if (result != 0) {
+    t_socket_error = result == EAI_AGAIN ? WSATRY_AGAIN : WSAHOST_NOT_FOUND;
+    return nullptr;
+  }
+  return AddressInfo(found);
+}
+
+}  // namespace
+
 std::vector<std::uint32_t> ResolveHost(const std::string& name) {
   std::vector<std::uint32_t> addresses;
   std::uint32_t dotted = 0;
@@ -135,41 +161,22 @@ std::vector<std::uint32_t> ResolveHost(const std::string& name) {
     addresses.push_back(dotted);
     return addresses;
   }
-  addrinfo hints {};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  int result = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
-  if (result != 0) {
-    t_socket_error = result == EAI_AGAIN ? WSATRY_AGAIN : WSAHOST_NOT_FOUND;
-    return addresses;
-  }
-  for (addrinfo* a = found; a != nullptr; a = a->ai_next) {
+  AddressInfo found = LookUp(name, 0);
+  for (addrinfo* a = found.get(); a != nullptr; a = a->ai_next) {
     std::uint32_t value = ntohl(reinterpret_cast<sockaddr_in*>(a->ai_addr)->sin_addr.s_addr);
     bool seen = false;
     for (std::uint32_t v : addresses) seen = seen || v == value;
     if (!seen) addresses.push_back(value);
   }
-  ::freeaddrinfo(found);
   return addresses;
 }
 
 std::string OfficialHostName(const std::string& name) {
   std::uint32_t dotted = 0;
   if (ParseDottedAddress(name, &dotted)) return name;
-  addrinfo hints {};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_CANONNAME;
-  addrinfo* found = nullptr;
-  int result = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
-  if (result != 0) {
-    t_socket_error = result == EAI_AGAIN ? WSATRY_AGAIN : WSAHOST_NOT_FOUND;
-    return {};
-  }
-  std::string official = found->ai_canonname != nullptr ? found->ai_canonname : name;
-  ::freeaddrinfo(found);
-  return official;
+  AddressInfo found = LookUp(name, AI_CANONNAME);
+  if (!found) return {};
+  return found->ai_canonname != nullptr ? found->ai_canonname : name;
 }
 
 SOCKET TcpSocket() {

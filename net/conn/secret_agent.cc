@@ -25,12 +25,18 @@ CSecretAgent::CSecretAgent()
   m_Params = m_pJob.get();
 }
 
-CSecretAgent::~CSecretAgent() { m_Params = nullptr; }
+CSecretAgent::~CSecretAgent() {
+  // A job handed over as the pool closed, before this thread took it: its
+  // viewer would otherwise keep a connection nobody serves or closes.
+  if (m_pJob->m_Socket != kInvalidSocket) CloseConnection(m_pJob->m_Socket);
+  m_Params = nullptr;
+}
 
 void CSecretAgent::Run() {
   while (!m_Stop.load()) {
     const CClientRequestParams& job = *m_pJob;
     SOCKET socket = job.m_Socket;
+    m_pJob->m_Socket = kInvalidSocket;  // taken: from here on this thread closes it
     char peer[CClientRequestParams::kPeerAddressSize] = {};
     job.GetPeerAddress(peer, sizeof(peer));
     {

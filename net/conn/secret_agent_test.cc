@@ -10,10 +10,12 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
 #include "agents/agent_kind.h"
 #include "agents/agent_list.h"
 #include "agents/agent_testing.h"
+#include "net/conn/client_request_params.h"
 #include "net/conn/conn_testing.h"
 #include "platform/sync.h"
 #include "platform/testing.h"
@@ -169,6 +171,25 @@ TEST(SecretAgent, ClosingThePoolEndsAThreadThatWaitsForItsViewer) {
   EXPECT_LT(Clock::now() - started, std::chrono::seconds(3));
   EXPECT_TRUE(ClosedUnanswered(viewer, milliseconds(1000)));
   platform::CloseSocket(viewer);
+}
+
+TEST(SecretAgent, AJobHandedOverAsThePoolClosesHasItsConnectionClosed) {
+  // Closing the pool right after handing a job over often finds the thread
+  // not yet started on it: the connection must be closed all the same.
+  CSecretAgentFactory factory;
+  for (int round = 0; round < 50; ++round) {
+    int ends[2] = {-1, -1};
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
+    QRPoolManager pool(&factory, 180000, 600000, 5);
+    ASSERT_EQ(pool.OpenPool(2, 0), 0);
+    CClientRequestParams job;
+    job.m_Socket = ends[0];
+    job.m_RecvTimeoutSeconds = 30;
+    ASSERT_EQ(pool.IssueThread(&job, 1), 0);
+    pool.ClosePoolEasy();
+    EXPECT_TRUE(ClosedUnanswered(ends[1], milliseconds(2000))) << "round " << round;
+    platform::CloseSocket(ends[1]);
+  }
 }
 
 TEST(SecretAgent, ManyConnectionsLeaveNoDescriptorsOrThreadsBehind) {

@@ -166,7 +166,12 @@ void QRPoolManager::DestroyPoolSlots() {
   for (CPoolSlot*& slot : m_Slots) {
     if (slot == nullptr) continue;
     if (slot->m_PoolThread) {
-      if (slot->m_State.load() == eThdWorking) {
+      // A thread handed a job may be starting on it this very moment: it is
+      // either kept from starting (its job then never runs) or stopped as a
+      // working thread, never ended beneath a job it has begun.
+      eThdState state = slot->m_State.load();
+      if (state == eThdReserved) slot->m_State.compare_exchange_strong(state, eThdEnded);
+      if (state == eThdWorking) {
         slot->m_PoolThread->StopWorkingNow();
       } else {
         slot->m_PoolThread->Kill();

@@ -142,6 +142,9 @@ TEST(ConnMgr, OutOfDescriptorsTheListenerClosesConnectionsWithoutSpinning) {
   agent_testing::TraceCapture traces;
   TestRelay relay({.poolDepth = 4, .recvTimeoutSeconds = 5});
   ASSERT_EQ(conn_testing::Exchange(relay.Port(), kRequest), kAnswer);
+  // The request thread closes its connection after the viewer has read the
+  // answer: that descriptor must be free before the others are taken.
+  ASSERT_TRUE(relay.WaitUntilQuiet());
 
   // The viewers' sockets exist before the descriptors run out.
   std::vector<platform::SOCKET> viewers;

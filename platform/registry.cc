@@ -694,22 +694,19 @@ LONG RunWrite(Function function) {
   return WriteQueue::Instance().Run(WriteOp(function));
 }
 
-// Writes that change keys, or values of one name, around which every
-// process's remembered reads are doubted (see registry_read_cache.h).
+// Writes that change keys, or values of one name: every process's
+// remembered reads they may change are set aside until they are committed
+// (see registry_read_cache.h).
 template <typename Write>
 LONG ChangingKeys(Write write) {
-  registry_cache::KeysChanged();
-  LONG result = write();
-  registry_cache::KeysChanged();
-  return result;
+  registry_cache::KeysChanging changing;
+  return write();
 }
 
 template <typename Function>
 LONG ChangingValue(std::string_view foldedName, Function function) {
-  registry_cache::ValueChanged(foldedName);
-  LONG result = RunWrite(function);
-  registry_cache::ValueChanged(foldedName);
-  return result;
+  registry_cache::ValueChanging changing(foldedName);
+  return RunWrite(function);
 }
 
 // ---------------------------------------------------------------------------

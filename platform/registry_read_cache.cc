@@ -19,7 +19,9 @@ constexpr std::size_t kMaxAnswers = 4096;
 constexpr std::size_t kMaxCachedData = 4096;
 
 // The counters every process of the machine maps: key changes, then one per
-// group of value names.
+// group of value names. Each holds, in its high half, how many changes are
+// under way and, in its low half, how many have ended: a change adds one to
+// the high half as it starts and moves it to the low half as it ends.
 constexpr std::size_t kNameCounters = 1023;
 using Counter = std::atomic<std::uint64_t>;
 static_assert(Counter::is_always_lock_free);
@@ -64,8 +66,20 @@ class Counters {
   Counter* counters_ = nullptr;
 };
 
-void Bump(Counter* counter) {
-  if (counter != nullptr) counter->fetch_add(1, std::memory_order_acq_rel);
+constexpr std::uint64_t kUnderWay = std::uint64_t{1} << 32;
+
+void Starts(Counter* counter) {
+  if (counter != nullptr) counter->fetch_add(kUnderWay, std::memory_order_acq_rel);
+}
+
+void Ends(Counter* counter) {
+  if (counter != nullptr) counter->fetch_add(1 - kUnderWay, std::memory_order_acq_rel);
+}
+
+// The counter's value when no change of it is under way.
+bool Settled(const Counter* counter, std::uint64_t* value) {
+  *value = counter->load(std::memory_order_acquire);
+  return *value < kUnderWay;
 }
 
 class Answers {
@@ -109,21 +123,23 @@ class Answers {
 bool KeyStamp(Stamp* stamp) {
   Counter* keys = Counters::Instance().Keys();
   if (keys == nullptr) return false;
-  *stamp = Stamp{keys->load(std::memory_order_acquire), 0};
-  return true;
+  stamp->names = 0;
+  return Settled(keys, &stamp->keys);
 }
 
 bool ValueStamp(std::string_view foldedName, Stamp* stamp) {
   Counter* keys = Counters::Instance().Keys();
   if (keys == nullptr) return false;
-  Counter* name = Counters::Instance().Name(foldedName);
-  *stamp = Stamp{keys->load(std::memory_order_acquire), name->load(std::memory_order_acquire)};
-  return true;
+  return Settled(keys, &stamp->keys) && Settled(Counters::Instance().Name(foldedName), &stamp->names);
 }
 
-void KeysChanged() { Bump(Counters::Instance().Keys()); }
+KeysChanging::KeysChanging() { Starts(Counters::Instance().Keys()); }
+KeysChanging::~KeysChanging() { Ends(Counters::Instance().Keys()); }
 
-void ValueChanged(std::string_view foldedName) { Bump(Counters::Instance().Name(foldedName)); }
+ValueChanging::ValueChanging(std::string_view foldedName) : folded_name_(foldedName) {
+  Starts(Counters::Instance().Name(folded_name_));
+}
+ValueChanging::~ValueChanging() { Ends(Counters::Instance().Name(folded_name_)); }
 
 bool Find(const std::string& question, const Stamp& now, Answer* answer) {
   return Answers::Instance().Find(question, now, answer);

@@ -6,9 +6,10 @@
 // writes request counters just as often. So a remembered answer carries the
 // stamp it was read under: the machine's count of key changes (keys created
 // or deleted) and, for a value, the count of writes to values of that name
-// (names share counters by hash, which only costs a needless read). All
-// processes map the counters, so a write anywhere is seen by the next read
-// everywhere.
+// (names share counters by hash, which only costs a needless read). Only an
+// answer read while no such change was under way is remembered, and it is
+// used only while the counts still stand. All processes map the counters, so
+// a write anywhere is seen by the next read everywhere.
 #pragma once
 
 #include <cstdint>
@@ -26,14 +27,32 @@ struct Stamp {
 };
 
 // The counters a key lookup, or a read of the value named `foldedName`,
-// depends on; false when they cannot be mapped (nothing is remembered then).
+// depends on. False when nothing may be remembered now: the counters cannot
+// be mapped, or a change they count is under way (a read may then see it
+// committed or not, and another thread may already have seen it).
 bool KeyStamp(Stamp* stamp);
 bool ValueStamp(std::string_view foldedName, Stamp* stamp);
 
-// Writers call these before their write and again after it is committed, so
-// that no answer read in between is trusted afterwards.
-void KeysChanged();
-void ValueChanged(std::string_view foldedName);
+// Held across a write: from its start until it is committed, remembered
+// answers it may change are neither used nor taken.
+class KeysChanging {
+ public:
+  KeysChanging();
+  ~KeysChanging();
+  KeysChanging(const KeysChanging&) = delete;
+  KeysChanging& operator=(const KeysChanging&) = delete;
+};
+
+class ValueChanging {
+ public:
+  explicit ValueChanging(std::string_view foldedName);
+  ~ValueChanging();
+  ValueChanging(const ValueChanging&) = delete;
+  ValueChanging& operator=(const ValueChanging&) = delete;
+
+ private:
+  std::string_view folded_name_;
+};
 
 // One remembered answer: a call's result and, when it found something, what.
 struct Answer {

@@ -408,19 +408,22 @@ TEST(RegistryConcurrency, ManyThreadsWritingLoseNothing) {
 
 TEST(RegistryConcurrency, ReadersNeverSeeAValueGoBack) {
   Key key("Counter");
-  constexpr int kLast = 300;
+  constexpr int kLast = 1500;
   ASSERT_EQ(SetText(key, "n", "0"), 0);
   std::atomic<bool> writing{true};
   std::atomic<int> backwards{0};
   std::vector<std::thread> readers;
-  for (int r = 0; r < 3; ++r) {
+  for (int r = 0; r < 4; ++r) {
     readers.emplace_back([&] {
       int seen = 0;
       while (writing.load()) {
         std::string text = Read(key, "n");
         if (text[0] == '<') continue;  // the size changed between the two calls
         int now = std::atoi(text.c_str());
-        if (now < seen) ++backwards;
+        if (now < seen) {
+          ++backwards;
+          ADD_FAILURE() << "read " << now << " after " << seen;
+        }
         seen = now;
       }
     });

@@ -211,6 +211,8 @@ int SetReceiveBuffer(SOCKET s, int bytes) { return SetIntOption(s, SOL_SOCKET, S
 int SetBroadcast(SOCKET s, bool on) { return SetIntOption(s, SOL_SOCKET, SO_BROADCAST, on ? 1 : 0); }
 int SetNoDelay(SOCKET s, bool on) { return SetIntOption(s, IPPROTO_TCP, TCP_NODELAY, on ? 1 : 0); }
 
+int SetDeferAccept(SOCKET s, int seconds) { return SetIntOption(s, IPPROTO_TCP, TCP_DEFER_ACCEPT, seconds); }
+
 int SetNonBlocking(SOCKET s, bool on) {
   const int flags = ::fcntl(s, F_GETFL, 0);
   if (flags < 0) return Fail(errno);

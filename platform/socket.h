@@ -77,6 +77,9 @@ int SetSendBuffer(SOCKET s, int bytes);
 int SetReceiveBuffer(SOCKET s, int bytes);
 int SetBroadcast(SOCKET s, bool on);
 int SetNoDelay(SOCKET s, bool on);
+// A listening socket hands a connection over only once its peer has sent
+// something, or after about `seconds` of silence.
+int SetDeferAccept(SOCKET s, int seconds);
 // A non-blocking socket answers Accept and Recv with -1 (WSAEWOULDBLOCK)
 // instead of waiting.
 int SetNonBlocking(SOCKET s, bool on);

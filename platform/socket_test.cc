@@ -97,6 +97,34 @@ TEST(Sockets, NonBlockingAcceptAndReceiveAndInheritedOptions) {
   CloseSocket(server);
 }
 
+TEST(Sockets, DeferredAcceptHandsOverOnlyConnectionsThatHaveSentSomething) {
+  Listener listener;
+  ASSERT_EQ(SetNonBlocking(listener.s, true), 0);
+  ASSERT_EQ(SetDeferAccept(listener.s, 1), 0);
+  SOCKET silent = TcpSocket();
+  ASSERT_EQ(Connect(silent, listener.address, 2000), 0);
+  SOCKET sending = TcpSocket();
+  ASSERT_EQ(Connect(sending, listener.address, 2000), 0);
+  ASSERT_EQ(Send(sending, "GET /", 5), 5);
+
+  // Only the connection with data is handed over, and its data is there.
+  ASSERT_EQ(WaitReadable(listener.s, 2000), 1);
+  SocketAddress peer;
+  SOCKET first = Accept(listener.s, &peer);
+  ASSERT_GE(first, 0);
+  char buffer[8] = {};
+  EXPECT_EQ(Recv(first, buffer, sizeof(buffer), MSG_DONTWAIT_FLAG), 5);
+  EXPECT_EQ(Accept(listener.s, &peer), kInvalidSocket);
+
+  // The silent one follows after about a second.
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(WaitReadable(listener.s, 4000), 1);
+  SOCKET second = Accept(listener.s, &peer);
+  EXPECT_GE(second, 0);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+  for (SOCKET s : {silent, sending, first, second}) CloseSocket(s);
+}
+
 TEST(Sockets, RefusedConnectionAndAddressParsing) {
   Listener listener;
   SocketAddress closed = listener.address;

@@ -98,7 +98,7 @@ TEST(ServiceController, StopClosesTheListenersAndThePool) {
 
   ServiceController controller;
   ASSERT_EQ(controller.Start(nullptr), 0u);
-  platform::SOCKET waiting = conn_testing::ConnectViewer(port);
+  platform::SOCKET waiting = conn_testing::ConnectSendingViewer(port);
   ASSERT_NE(waiting, platform::kInvalidSocket);
   EXPECT_EQ(controller.Stop(), 0u);
   // The viewer that was still sending is closed unanswered.

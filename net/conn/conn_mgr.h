@@ -39,6 +39,7 @@ class CConnMgr {
 
   static constexpr int kListenBacklog = 100;
   static constexpr int kSendBufferBytes = 524288;
+  static constexpr int kDeferAcceptSeconds = 1;
   static constexpr platform::DWORD kSuspendPollMs = 2500;
   static constexpr double kResumeWorkingRatio = 0.9;
   static constexpr platform::DWORD kStopWaitMs = 7500;

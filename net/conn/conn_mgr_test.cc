@@ -19,6 +19,7 @@
 namespace {
 
 using conn_testing::ClosedUnanswered;
+using conn_testing::ConnectSendingViewer;
 using conn_testing::ConnectViewer;
 using conn_testing::TestRelay;
 using Clock = std::chrono::steady_clock;
@@ -78,11 +79,11 @@ TEST(ConnMgr, AFullPoolSuspendsListeningUntilFewerThanNinetyPercentWork) {
   agent_testing::TraceCapture traces;
   TestRelay relay({.poolDepth = 10, .recvTimeoutSeconds = 60});
   std::vector<platform::SOCKET> holding;
-  for (int i = 0; i < 10; ++i) holding.push_back(ConnectViewer(relay.Port()));
+  for (int i = 0; i < 10; ++i) holding.push_back(ConnectSendingViewer(relay.Port()));
   ASSERT_TRUE(relay.WaitForWorking(10));
 
   // No thread left: closed at once, and the listener stops listening.
-  platform::SOCKET refused = ConnectViewer(relay.Port());
+  platform::SOCKET refused = ConnectSendingViewer(relay.Port());
   ASSERT_NE(refused, platform::kInvalidSocket);
   EXPECT_TRUE(ClosedUnanswered(refused, milliseconds(1000)));
   platform::CloseSocket(refused);
@@ -116,9 +117,9 @@ TEST(ConnMgr, AFullPoolSuspendsListeningUntilFewerThanNinetyPercentWork) {
 
 TEST(ConnMgr, StoppingASuspendedListenerEndsItAtOnce) {
   TestRelay relay({.poolDepth = 1, .recvTimeoutSeconds = 60});
-  platform::SOCKET holding = ConnectViewer(relay.Port());
+  platform::SOCKET holding = ConnectSendingViewer(relay.Port());
   ASSERT_TRUE(relay.WaitForWorking(1));
-  platform::SOCKET refused = ConnectViewer(relay.Port());
+  platform::SOCKET refused = ConnectSendingViewer(relay.Port());
   EXPECT_TRUE(ClosedUnanswered(refused, milliseconds(1000)));
   for (int i = 0; i < 100 && !relay.Listener().Suspended(); ++i) platform::Sleep(10);
   ASSERT_TRUE(relay.Listener().Suspended());

@@ -99,6 +99,15 @@ SOCKET ConnectViewerRetrying(unsigned short port, std::chrono::milliseconds limi
   return viewer;
 }
 
+SOCKET ConnectSendingViewer(unsigned short port) {
+  SOCKET viewer = ConnectViewer(port);
+  if (viewer != platform::kInvalidSocket && !SendText(viewer, "GET /")) {
+    platform::CloseSocket(viewer);
+    return platform::kInvalidSocket;
+  }
+  return viewer;
+}
+
 bool SendText(SOCKET viewer, const std::string& text) {
   return platform::Send(viewer, text.data(), text.size()) == static_cast<int>(text.size());
 }

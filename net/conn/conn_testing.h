@@ -78,6 +78,9 @@ class TestRelay {
 platform::SOCKET ConnectViewer(unsigned short port);
 // The same, trying again for up to `limit` while a busy relay does not listen.
 platform::SOCKET ConnectViewerRetrying(unsigned short port, std::chrono::milliseconds limit = std::chrono::seconds(5));
+// A connection whose viewer has sent the start of a request ("GET /"): the
+// listener takes a connection only once something has arrived on it.
+platform::SOCKET ConnectSendingViewer(unsigned short port);
 bool SendText(platform::SOCKET viewer, const std::string& text);
 // Everything received until the relay closes, at most `limit` of waiting.
 std::string ReadToEnd(platform::SOCKET viewer, std::chrono::milliseconds limit = std::chrono::seconds(10));

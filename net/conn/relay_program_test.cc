@@ -136,10 +136,11 @@ TEST(RelayProgram, AnswersThroughTheAgentsAndLogsEveryAnsweredRequest) {
   EXPECT_EQ(conn_testing::Exchange(relay.Port(), "GET /KIBO-1/2000-0?PxyAgent HTTP/1.0\r\n\r\n").rfind("HTTP/1.0 204 ", 0),
             0u);
 
-  // A viewer that sends nothing is dropped after RecvTimeout, unlogged.
+  // A viewer that sends nothing is dropped after RecvTimeout, unlogged (the
+  // system holds a silent connection about a second before handing it over).
   const auto connected = Clock::now();
   platform::SOCKET silent = ConnectViewer(relay.Port());
-  EXPECT_TRUE(ClosedUnanswered(silent, milliseconds(4000)));
+  EXPECT_TRUE(ClosedUnanswered(silent, milliseconds(5000)));
   EXPECT_GE(Clock::now() - connected, milliseconds(1800));
   platform::CloseSocket(silent);
 

@@ -185,6 +185,42 @@ TEST(ProxyAgentUpstream, ABrokenDataStreamEmptiesTheEntry) {
   EXPECT_EQ(upstream.Requests()[1].substr(0, 35), "GET /KIBO-1/NumItm-10/1005-2 HTTP/1") << "asks for news after item 2";
 }
 
+TEST(ProxyAgentUpstream, AViewerThatWaitedThroughAFailedFetchFetchesAgainItself) {
+  // The first fetch fails after more than the long lock wait; the viewer
+  // that waited for it finds the entry still stale and asks upstream itself.
+  std::atomic<int> served{0};
+  const std::string good = "NXTUPD:0\r\n" + Record(1, 0, "one");
+  upstream_testing::ScriptedServer upstream(
+      [&](platform::SOCKET client, const std::string&) {
+        if (served++ == 0) {
+          // Slow, each read in time, and then cut short.
+          std::this_thread::sleep_for(std::chrono::milliseconds(2700));
+          upstream_testing::ScriptedServer::SendAll(client, "HTTP/1.0 200 OK\r\n\r\nNXTUPD:0\r\n");
+          std::this_thread::sleep_for(std::chrono::milliseconds(2700));
+          upstream_testing::ScriptedServer::SendAll(client, "OFF:0\r\nLEN");
+          return;
+        }
+        upstream_testing::ScriptedServer::SendAll(client, UpstreamAnswer(good));
+      },
+      true);
+  CProxyAgent agent(UpstreamSettings(upstream.Address()));
+  agent_testing::TraceCapture traces;
+  std::vector<Exchange> answers(2);
+  std::thread first([&] { answers[0] = Ask(agent, "GET", "/KIBO-1/NumItm-10/1008-0"); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  std::thread second([&] { answers[1] = Ask(agent, "GET", "/KIBO-1/NumItm-10/1008-0"); });
+  first.join();
+  second.join();
+
+  EXPECT_EQ(answers[0].Status(), "500");
+  EXPECT_EQ(answers[1].Status(), "200");
+  EXPECT_EQ(Occurrences(answers[1].answer.body, "LID:"), 1u);
+  EXPECT_EQ(upstream.Requests().size(), 2u);
+  const std::string text = traces.Text();
+  EXPECT_EQ(Occurrences(text, "Class-A - refreshing cache in directory \"1008\""), 1u) << text;
+  EXPECT_EQ(Occurrences(text, "Class-AB - refreshing cache in directory \"1008\""), 1u) << text;
+}
+
 TEST(ProxyAgentUpstream, AStreamWithoutNextUpdateKeepsItsItemsFreshForAnHour) {
   const std::string stream = Record(1, 0, "one") + Record(2, 0, "two");
   upstream_testing::ScriptedServer upstream(

@@ -280,6 +280,34 @@ TEST_F(ProxyAgentTest, ArgumentsAreRefreshedInParallelAndEachAddsItsItemsOnce) {
   EXPECT_LT(batches.answer.body.find(" a63 item"), batches.answer.body.find(" a64 item"));
 }
 
+TEST_F(ProxyAgentTest, RefreshesBeyondTheRefreshPoolRunOnTheRequestsThread) {
+  // Six batches of 64 arguments at once need more refresh threads than the
+  // pool has: the rest refresh synchronously, and every answer is whole.
+  StartSimulator({"--items", "1", "--item-size", "16", "--delay", "1000", "--max-connections", "256"});
+  agent_testing::TraceCapture traces;
+  constexpr int kRequests = 6;
+  static_assert(kRequests * 64 > CProxyCache::kRefreshThreads);
+  const long before = Fetches();
+  std::vector<Exchange> answers(kRequests);
+  std::vector<std::thread> viewers;
+  for (int r = 0; r < kRequests; ++r) {
+    viewers.emplace_back([&, r] {
+      std::string target = "/KIBO-1/NumItm-1/1011-0?";
+      for (int i = 0; i < 64; ++i) target += (i == 0 ? "r" : "+r") + std::to_string(r) + "a" + std::to_string(i);
+      answers[r] = Ask(*m_Agent, "GET", target);
+    });
+  }
+  for (std::thread& viewer : viewers) viewer.join();
+
+  EXPECT_EQ(Fetches(), before + kRequests * 64);
+  for (const Exchange& answer : answers) {
+    EXPECT_EQ(answer.Status(), "200");
+    EXPECT_EQ(Occurrences(answer.answer.body, "LID:"), 64u);
+  }
+  EXPECT_NE(traces.Text().find("CProxyCache::FillCacheAsync - ran out of threads - Refreshing synchronously\n"),
+            std::string::npos);
+}
+
 TEST_F(ProxyAgentTest, StatisticsAreSampledAndTheTableSizeIsKept) {
   {
     CPRegistry settings;

@@ -14,6 +14,8 @@
 #include "agents/agent_testing.h"
 #include "cache/cache_testing.h"
 #include "cache/proxy_agent.h"
+#include "platform/event_log.h"
+#include "platform/event_store.h"
 #include "upstream/peer_process_testing.h"
 #include "upstream/scripted_server_testing.h"
 
@@ -252,6 +254,35 @@ TEST(ProxyAgentUpstream, NoReachableUpstreamAnswers500WithTheReason) {
   CCacheEntry* entry = agent.Cache().Table()->Find("1006");
   ASSERT_NE(entry, nullptr);
   EXPECT_EQ(entry->RefreshDeadline(), 0) << "the next request tries again";
+}
+
+TEST(ProxyAgentUpstream, UpstreamFailuresReachTheEventLogAtMostFiveTimesAWindow) {
+  constexpr platform::DWORD kNoDataCenter = 0xC000006E;
+  constexpr platform::DWORD kReadFailed = 0xC000006F;
+  platform::CMaskedEventLog::ClearLimit(platform::EVENTLOG_ERROR_TYPE, kNoDataCenter);
+  platform::CMaskedEventLog::ClearLimit(platform::EVENTLOG_ERROR_TYPE, kReadFailed);
+  const auto newest = platform::ReadEventRecords(1);
+  const std::uint64_t first = newest.empty() ? 0 : newest.back().record + 1;
+  auto reports = [first](platform::DWORD id) {
+    std::size_t count = 0;
+    for (const platform::EventRecord& record : platform::ReadEventRecords()) {
+      count += record.record >= first && record.id == id ? 1 : 0;
+    }
+    return count;
+  };
+
+  CProxyAgent unreachable(UpstreamSettings("127.0.0.1," + std::to_string(upstream_testing::FreeLoopbackPort())));
+  for (int i = 0; i < 7; ++i) EXPECT_EQ(Ask(unreachable, "GET", "/KIBO-1/1012-0").Status(), "500");
+  EXPECT_EQ(reports(kNoDataCenter), static_cast<std::size_t>(CProxyCache::kEventRepeats));
+
+  // The connection ends before the announced body does.
+  const std::string cut = "HTTP/1.0 200 OK\r\nContent-Length: 1000\r\n\r\nNXTUPD:0\r\n" + Record(3, 0, "three");
+  upstream_testing::ScriptedServer upstream(
+      [&](platform::SOCKET client, const std::string&) { upstream_testing::ScriptedServer::SendAll(client, cut); },
+      true);
+  CProxyAgent reading(UpstreamSettings(upstream.Address()));
+  EXPECT_EQ(Ask(reading, "GET", "/KIBO-1/1013-0").Status(), "500");
+  EXPECT_EQ(reports(kReadFailed), 1u);
 }
 
 TEST_F(ProxyAgentTest, ArgumentsAreRefreshedInParallelAndEachAddsItsItemsOnce) {

@@ -52,6 +52,10 @@ int CAdminAgent::HTTPProcess(platform::SOCKET socket, unsigned long& bytesSent, 
 
 int CAdminAgent::DumpProxyCache(platform::SOCKET socket, unsigned long& bytesSent, QRNHTTP* request,
                                 CPTransactionLogEntry* logEntry) {
+  if (m_ProxyAgent == nullptr) {
+    // No cache to report on: no empty report file either.
+    return Answer(socket, bytesSent, request, logEntry, 500, "No proxy cache");
+  }
   const std::vector<std::string>& arguments = request->Arguments();
   const std::uint32_t flags = arguments.empty() ? kDefaultDumpFlags : net::ScanUnsigned(arguments.front());
   const std::string path = DumpFileName(m_Registry.GetTransactionLogDirectory(), std::time(nullptr));
@@ -65,7 +69,7 @@ int CAdminAgent::DumpProxyCache(platform::SOCKET socket, unsigned long& bytesSen
     Answer(socket, bytesSent, request, logEntry, 500, "Cannot create the dump file");
     return 0;
   }
-  const int written = m_ProxyAgent != nullptr ? m_ProxyAgent->DumpCache(*file, flags) : 0;
+  const int written = m_ProxyAgent->DumpCache(*file, flags);
   file.reset();
   trace(kTraceAdmin, "CAdminAgent::DumpProxyCache - %s \"%s\" with flags 0x%X\n",
         written != 0 ? "wrote" : "failed to write", path.c_str(), flags);

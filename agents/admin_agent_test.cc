@@ -97,6 +97,15 @@ TEST_F(AdminAgentTest, RequestsWithoutAKnownCommandAreRefused) {
     EXPECT_EQ(answer.Status(), "400");
   }
   EXPECT_TRUE(Dumps().empty());
+
+  // Without a proxy agent there is no cache to report on.
+  CPRegistry settings;
+  settings.SetTransactionLogDirectory(m_LogDirectory.c_str());
+  CAdminAgent withoutCache(settings, nullptr);
+  const Exchange answer = Ask(withoutCache, "GET", "/KIBO-1/1-0?PxyAgent");
+  EXPECT_EQ(answer.wire.substr(0, answer.wire.find("\r\n")), "HTTP/1.0 500 No proxy cache");
+  EXPECT_EQ(answer.Status(), "500");
+  EXPECT_TRUE(Dumps().empty()) << "no empty report is left behind";
 }
 
 }  // namespace

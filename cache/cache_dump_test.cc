@@ -67,6 +67,14 @@ TEST_F(CacheDump, FlagsLeaveParts) {
                             countsOnly);
 }
 
+TEST_F(CacheDump, AFileThatRefusesTheReportFailsIt) {
+  Fill();
+  // Every write to this device fails for want of space.
+  auto full = platform::File::Open("/dev/full", platform::File::Mode::kReadWrite);
+  ASSERT_NE(full, nullptr);
+  EXPECT_EQ(DumpCache(m_Table, *full, kDefaultDumpFlags), 0);
+}
+
 TEST_F(CacheDump, AFullReport) {
   Fill();
   const std::string record7 = cache_testing::Record(7, 0, "item 7");

@@ -136,6 +136,16 @@ TEST(CacheTable, SizesAndGrowsWhileLookupsGoOn) {
   EXPECT_EQ(table.Find("1000\\2000"), nullptr);
 }
 
+TEST(CacheTable, RefusesNewDirectoriesBeyondItsCapAndKeepsTheOthers) {
+  CCacheTable table(CCacheTable::BucketCountFor(0));
+  for (std::size_t i = 0; i < CCacheTable::kMaxEntries; ++i) {
+    ASSERT_NE(table.FindOrCreate("1000\\" + std::to_string(i)), nullptr) << i;
+  }
+  EXPECT_EQ(table.FindOrCreate("1000\\new"), nullptr);
+  EXPECT_EQ(table.Count(), CCacheTable::kMaxEntries);
+  EXPECT_NE(table.FindOrCreate("1000\\0"), nullptr) << "known directories are still served";
+}
+
 TEST(CacheTable, CreatesAnEntryExactlyOnceUnderContention) {
   CCacheTable table(CCacheTable::BucketCountFor(0));
   std::vector<CCacheEntry*> seen(8);

@@ -55,7 +55,9 @@ CCacheEntry* CCacheTable::FindOrCreate(std::string_view name) {
   if (CCacheEntry* entry = FindIn(buckets, hash, name)) return entry;
   if (m_Entries.size() >= kMaxEntries) return nullptr;
   try {
-    m_Entries.reserve(m_Entries.size() + 1);
+    // Room first, so that the push below cannot fail once the entry is
+    // linked; doubled, so that creating n entries costs O(n) moves.
+    if (m_Entries.size() == m_Entries.capacity()) m_Entries.reserve(std::max<std::size_t>(64, 2 * m_Entries.size()));
     auto entry = std::make_unique<CCacheEntry>(std::string(name));
     Link(buckets, hash, entry.get());
     m_Entries.push_back(std::move(entry));

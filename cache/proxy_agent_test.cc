@@ -315,12 +315,16 @@ TEST_F(ProxyAgentTest, RefreshesBeyondTheRefreshPoolRunOnTheRequestsThread) {
   // Six batches of 64 arguments at once need more refresh threads than the
   // pool has: the rest refresh synchronously, and every answer is whole.
   // The first round also starts the pool's threads (slow under the race
-  // checker); the second finds them idle and runs out of them for sure.
+  // checker); the second finds them idle, and its slower upstream keeps
+  // them busy until every job is given out.
   StartSimulator({"--items", "1", "--item-size", "16", "--delay", "600", "--max-connections", "256"});
   agent_testing::TraceCapture traces;
   constexpr int kRequests = 6;
   static_assert(kRequests * 64 > CProxyCache::kRefreshThreads);
   for (const char* round : {"first", "second"}) {
+    if (round[0] == 's') {
+      ASSERT_TRUE(m_Simulator.Set("delay", "2000"));
+    }
     const long before = Fetches();
     std::vector<Exchange> answers(kRequests);
     std::vector<std::thread> viewers;

@@ -13,6 +13,7 @@
 
 #include "config/cp_registry.h"
 #include "net/conn/conn_testing.h"
+#include "net/conn/relay_process_testing.h"
 #include "platform/socket.h"
 #include "platform/sync.h"
 #include "platform/testing.h"
@@ -26,96 +27,9 @@ using conn_testing::SendText;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// Category 900 is blocked (the null agent); the others are passed through.
-// Category 900 is blocked (null agent), 1000 cached (proxy agent), 2000
-// the administration commands (admin agent).
-constexpr const char* kAgentsFile = "HTTP/1.0 200 OK\r\n\r\n3\r\n900,9\r\n1000,3\r\n2000,6\r\n";
-
-// zondrel -d on its machine root's settings, ended by SIGTERM.
-class Relay {
- public:
-  struct Settings {
-    unsigned simulatorPort = 0;
-    platform::DWORD recvTimeoutSeconds = 20;
-    platform::DWORD maxClientThreads = 300;
-  };
-
-  bool Start(const Settings& settings) {
-    m_Home = testing_support::MakeTempDir("home") + "/";
-    m_Port = static_cast<unsigned short>(upstream_testing::FreeLoopbackPort());
-    CPRegistry registry;
-    registry.SetHomeDirectory(m_Home.c_str());
-    registry.SetWebPort(0);
-    registry.SetJavaPort(0);
-    registry.SetServerLISTENIPPort(1, ("127.0.0.1," + std::to_string(m_Port)).c_str());
-    registry.SetRecvTimeout(settings.recvTimeoutSeconds);
-    registry.SetServerMaxClientThreads(settings.maxClientThreads);
-    if (settings.simulatorPort != 0) {
-      registry.SetIPPort(1, ("127.0.0.1," + std::to_string(settings.simulatorPort)).c_str());
-    }
-    testing_support::WriteFile(m_Home + "Agents.lst", kAgentsFile);
-    if (!m_Process.Start({testing_support::ProgramPath("zondrel"), "-d"}, m_Home + "console.txt")) return false;
-    if (!upstream_testing::WaitForPort(m_Port, std::chrono::seconds(20))) return false;
-    // The agent list loads on a thread of its own: wait until it routes.
-    for (int i = 0; i < 100; ++i) {
-      if (conn_testing::Exchange(m_Port, "GET /KIBO-1/900-1 HTTP/1.0\r\n\r\n").rfind("HTTP/1.0 204 ", 0) == 0) {
-        return true;
-      }
-      platform::Sleep(50);
-    }
-    return false;
-  }
-  // SIGTERM; the transaction log is written out as the relay stops.
-  int Stop() { return m_Process.Stop(std::chrono::seconds(30)); }
-
-  unsigned short Port() const { return m_Port; }
-  pid_t Pid() const { return m_Process.Pid(); }
-  std::string LogText() const { return testing_support::ReadFile(m_Home + "Log/Tx000001.log"); }
-  int Threads() const {
-    int count = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(ProcPath("task"))) {
-      (void)entry;
-      ++count;
-    }
-    return count;
-  }
-  // Open descriptors, those of the registry's connections apart: the
-  // registry keeps a bounded pool of them that grows with concurrent use.
-  int Descriptors(bool registry = false) const {
-    int count = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(ProcPath("fd"))) {
-      std::error_code ignored;
-      const bool ofRegistry =
-          std::filesystem::read_symlink(entry.path(), ignored).string().find("/registry.db") != std::string::npos;
-      count += ofRegistry == registry;
-    }
-    return count;
-  }
-
- private:
-  upstream_testing::PeerProcess m_Process;
-  std::string ProcPath(const char* what) const { return "/proc/" + std::to_string(Pid()) + "/" + what; }
-
-  std::string m_Home;
-  unsigned short m_Port = 0;
-};
-
-std::vector<std::string> Fields(const std::string& line) {
-  std::istringstream in(line);
-  std::vector<std::string> fields;
-  for (std::string field; in >> field;) fields.push_back(field);
-  return fields;
-}
-
-// The log line whose cs-uri is `uri`, split into its fields.
-std::vector<std::string> LogLine(const std::string& log, const std::string& uri) {
-  std::istringstream in(log);
-  for (std::string line; std::getline(in, line);) {
-    auto fields = Fields(line);
-    if (fields.size() == 11 && fields[4] == uri) return fields;
-  }
-  return {};
-}
+using Relay = conn_testing::RelayProcess;
+using conn_testing::LogLine;
+using Fields = std::vector<std::string>;
 
 TEST(RelayProgram, AnswersThroughTheAgentsAndLogsEveryAnsweredRequest) {
   upstream_testing::Simulator simulator;
@@ -161,10 +75,10 @@ TEST(RelayProgram, AnswersThroughTheAgentsAndLogsEveryAnsweredRequest) {
   EXPECT_EQ(blocked[5], "204");
   EXPECT_EQ(blocked[8], "9");
   EXPECT_EQ(blocked[9], "-");
-  std::vector<std::vector<std::string>> cached;
+  std::vector<Fields> cached;
   std::istringstream lines(log);
   for (std::string line; std::getline(lines, line);) {
-    if (line.find(" /KIBO-1/1000-0 ") != std::string::npos) cached.push_back(Fields(line));
+    if (line.find(" /KIBO-1/1000-0 ") != std::string::npos) cached.push_back(conn_testing::LogFields(line));
   }
   ASSERT_EQ(cached.size(), 2u) << log;
   EXPECT_EQ(cached[0][8], "3");
@@ -181,7 +95,7 @@ TEST(RelayProgram, AnswersThroughTheAgentsAndLogsEveryAnsweredRequest) {
   std::istringstream in(log);
   for (std::string line; std::getline(in, line);) {
     if (line.empty() || line[0] == '#') continue;
-    auto fields = Fields(line);
+    auto fields = conn_testing::LogFields(line);
     ASSERT_EQ(fields.size(), 11u) << line;
     EXPECT_TRUE(fields[4] == "/KIBO-1/5-1" || fields[4] == "/KIBO-1/900-7" || fields[4] == "/KIBO-1/900-1" ||
                 fields[4] == "/KIBO-1/1000-0" || fields[4] == "/KIBO-1/2000-0?PxyAgent")

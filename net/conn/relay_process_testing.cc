@@ -1,0 +1,84 @@
+#include "net/conn/relay_process_testing.h"
+
+#include <filesystem>
+#include <sstream>
+
+#include "config/cp_registry.h"
+#include "net/conn/conn_testing.h"
+#include "platform/sync.h"
+#include "platform/testing.h"
+
+namespace conn_testing {
+
+const char* const kRelayAgentsFile = "HTTP/1.0 200 OK\r\n\r\n3\r\n900,9\r\n1000,3\r\n2000,6\r\n";
+
+bool RelayProcess::Start(const Settings& settings) {
+  m_Home = testing_support::MakeTempDir("home") + "/";
+  m_Port = static_cast<unsigned short>(upstream_testing::FreeLoopbackPort());
+  CPRegistry registry;
+  registry.SetHomeDirectory(m_Home.c_str());
+  registry.SetWebPort(0);
+  registry.SetJavaPort(0);
+  registry.SetServerLISTENIPPort(1, ("127.0.0.1," + std::to_string(m_Port)).c_str());
+  registry.SetRecvTimeout(settings.recvTimeoutSeconds);
+  registry.SetServerMaxClientThreads(settings.maxClientThreads);
+  if (settings.threadExpireMs != 0) registry.SetThreadExpireTime(settings.threadExpireMs);
+  if (settings.simulatorPort != 0) {
+    registry.SetIPPort(1, ("127.0.0.1," + std::to_string(settings.simulatorPort)).c_str());
+  }
+  testing_support::WriteFile(m_Home + "Agents.lst", kRelayAgentsFile);
+  if (!m_Process.Start({testing_support::ProgramPath("zondrel"), "-d"}, m_Home + "console.txt")) return false;
+  if (!upstream_testing::WaitForPort(m_Port, std::chrono::seconds(20))) return false;
+  // The agent list loads on a thread of its own: wait until it routes.
+  for (int i = 0; i < 100; ++i) {
+    if (Exchange(m_Port, "GET /KIBO-1/900-1 HTTP/1.0\r\n\r\n").rfind("HTTP/1.0 204 ", 0) == 0) return true;
+    platform::Sleep(50);
+  }
+  return false;
+}
+
+std::string RelayProcess::LogText() const { return testing_support::ReadFile(m_Home + "Log/Tx000001.log"); }
+
+std::string RelayProcess::ConsoleText() const { return testing_support::ReadFile(m_Home + "console.txt"); }
+
+std::string RelayProcess::ProcPath(const char* what) const {
+  return "/proc/" + std::to_string(Pid()) + "/" + what;
+}
+
+int RelayProcess::Threads() const {
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(ProcPath("task"))) {
+    (void)entry;
+    ++count;
+  }
+  return count;
+}
+
+int RelayProcess::Descriptors(bool registry) const {
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(ProcPath("fd"))) {
+    std::error_code ignored;
+    const bool ofRegistry =
+        std::filesystem::read_symlink(entry.path(), ignored).string().find("/registry.db") != std::string::npos;
+    count += ofRegistry == registry;
+  }
+  return count;
+}
+
+std::vector<std::string> LogFields(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> fields;
+  for (std::string field; in >> field;) fields.push_back(field);
+  return fields;
+}
+
+std::vector<std::string> LogLine(const std::string& log, const std::string& uri) {
+  std::istringstream in(log);
+  for (std::string line; std::getline(in, line);) {
+    auto fields = LogFields(line);
+    if (fields.size() == 11 && fields[4] == uri) return fields;
+  }
+  return {};
+}
+
+}  // namespace conn_testing

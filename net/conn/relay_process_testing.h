@@ -1,0 +1,59 @@
+// Test support: the relay program, zondrel in debug mode, on a machine root
+// and home directory of the test's own, listening on a free loopback port,
+// optionally with a simulated data centre behind it. Ended by SIGTERM.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "platform/types.h"
+#include "upstream/peer_process_testing.h"
+
+namespace conn_testing {
+
+// The agent list the relay loads: category 900 is blocked (null agent), 1000
+// cached (proxy agent), 2000 the administration commands (admin agent);
+// every other category is passed through.
+extern const char* const kRelayAgentsFile;
+
+class RelayProcess {
+ public:
+  struct Settings {
+    unsigned simulatorPort = 0;
+    platform::DWORD recvTimeoutSeconds = 20;
+    platform::DWORD maxClientThreads = 300;
+    platform::DWORD threadExpireMs = 0;  // 0: the default
+  };
+
+  // Writes the settings and starts the relay; true once it routes requests.
+  bool Start(const Settings& settings);
+  // SIGTERM; the transaction log is written out as the relay stops.
+  int Stop(std::chrono::milliseconds limit = std::chrono::seconds(30)) { return m_Process.Stop(limit); }
+
+  unsigned short Port() const { return m_Port; }
+  pid_t Pid() const { return m_Process.Pid(); }
+  const std::string& Home() const { return m_Home; }
+  std::string LogText() const;
+  std::string ConsoleText() const;
+  int Threads() const;
+  // Open descriptors, those of the registry's connections apart (or only
+  // those): the registry keeps a bounded pool of them that grows with use.
+  int Descriptors(bool registry = false) const;
+
+ private:
+  std::string ProcPath(const char* what) const;
+
+  upstream_testing::PeerProcess m_Process;
+  std::string m_Home;
+  unsigned short m_Port = 0;
+};
+
+// A transaction-log line split at its blanks.
+std::vector<std::string> LogFields(const std::string& line);
+// The log line whose cs-uri is `uri`, split into its fields; empty if none.
+std::vector<std::string> LogLine(const std::string& log, const std::string& uri);
+
+}  // namespace conn_testing

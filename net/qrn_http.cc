@@ -195,8 +195,10 @@ bool QRNHTTP::TakeRequestLine(const char* buffer, std::size_t length, std::size_
     if (waiting > kMaxPendingRequestLine) return Fail();
     return false;
   }
-  m_RequestLine.assign(buffer + position, rawLength);
-  m_RequestHead.assign(buffer + position, rawLength);
+  // Kept with CR LF whatever the viewer ended its lines with: the head goes
+  // upstream as it is, and upstream waits for a CR LF CR LF.
+  m_RequestLine.assign(line).append("\r\n");
+  m_RequestHead = m_RequestLine;
   position += rawLength;
   if (!ParseRequestLine(line)) return Fail();
   m_State = eStateHeaders;
@@ -304,11 +306,10 @@ bool QRNHTTP::TakeHeaderLine(const char* buffer, std::size_t length, std::size_t
     if (waiting >= kMaxLineLength) return Fail();
     return false;
   }
-  const std::string_view raw(buffer + position, rawLength);
   position += rawLength;
   if (line.empty()) return HeadersEnded();
-  if (m_RequestHead.size() + raw.size() > kMaxRequestHead) return Fail();
-  m_RequestHead.append(raw);
+  if (m_RequestHead.size() + line.size() + 2 > kMaxRequestHead) return Fail();
+  m_RequestHead.append(line).append("\r\n");
   if (!ParseHeader(line)) return Fail();
   return true;
 }

@@ -64,9 +64,10 @@ class QRNHTTP {
   std::vector<std::string>& Arguments() { return m_Arguments; }
   const std::vector<std::string>& Arguments() const { return m_Arguments; }
   const std::string& RequestURI() const { return m_RequestURI; }
-  // The request line as received, with its line end.
+  // The request line as received, ended by CR LF.
   const std::string& RequestLine() const { return m_RequestLine; }
-  // Request line and header lines as received, ended by an empty line.
+  // Request line and header lines as received, each ended by CR LF, and the
+  // empty line that ends the head.
   const std::string& RequestHead() const { return m_RequestHead; }
   const std::vector<char>& Body() const { return m_Body; }
   std::uint32_t ContentLength() const { return m_ContentLength; }

@@ -55,6 +55,17 @@ TEST(QRNHTTPRequestLine, TypicalViewerRequest) {
   EXPECT_EQ(parser.ScratchBufferSize(), 2048u);
 }
 
+TEST(QRNHTTPRequestLine, BareLineFeedsAreKeptAsCrLf) {
+  // The head goes upstream as the parser keeps it, and upstream waits for
+  // CR LF CR LF: lines ended by a bare LF (or a mix) come out with CR LF.
+  QRNHTTP parser;
+  ASSERT_EQ(ParseWhole(parser, "GET /KIBO-1/12345-0 HTTP/1.0\nUser-Agent: v\r\nQRNReqType:4\n\n"), eHTTPComplete);
+  EXPECT_EQ(parser.RequestLine(), "GET /KIBO-1/12345-0 HTTP/1.0\r\n");
+  EXPECT_EQ(parser.RequestHead(), "GET /KIBO-1/12345-0 HTTP/1.0\r\nUser-Agent: v\r\nQRNReqType:4\r\n\r\n");
+  EXPECT_EQ(parser.RequestType(), 4);
+  EXPECT_EQ(parser.BytesConsumed(), 58u);
+}
+
 TEST(QRNHTTPRequestLine, SplitOverReadsIsParsedOnce) {
   Feeder feeder;
   EXPECT_EQ(feeder.Feed("GET /KIBO-1/66816-"), eHTTPMoreData);

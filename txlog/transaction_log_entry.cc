@@ -11,8 +11,9 @@ constexpr std::size_t kPaddedWidth = 15;
 const char kUnset[] = "-";
 
 // A field's text as it goes into the line: blanks and control characters
-// (CR and LF above all) would split the field or the line, so they are
-// written as %XX. An empty text is "-".
+// (CR and LF above all) would split the field or the line, and bytes of 0x80
+// and above are no text at all to log tools, so all of them are written as
+// %XX and every line is plain ASCII. An empty text is "-".
 std::string FieldText(std::string_view text) {
   if (text.empty()) return kUnset;
   static constexpr char kHex[] = "0123456789ABCDEF";
@@ -20,7 +21,7 @@ std::string FieldText(std::string_view text) {
   out.reserve(text.size());
   for (char c : text) {
     const auto byte = static_cast<unsigned char>(c);
-    if (byte <= 0x20 || byte == 0x7F) {
+    if (byte <= 0x20 || byte >= 0x7F) {
       out += '%';
       out += kHex[byte >> 4];
       out += kHex[byte & 0xF];

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 
+#include "net/conn/collected_request.h"
 #include "platform/socket.h"
 #include "platform/types.h"
 #include "poolmgr/thread_params.h"
@@ -35,6 +37,9 @@ class CClientRequestParams : public QRThreadParams {
   CAgentList* m_AgentList = nullptr;            // borrowed
   CPTransactionLog* m_TransactionLog = nullptr; // borrowed, may be null
   CAgentTable* m_AgentTable = nullptr;          // borrowed
+  // The request as the listener collected it; null when the thread is to
+  // read the whole request itself.
+  std::shared_ptr<CCollectedRequest> m_Collected;
 
  private:
   char m_PeerAddress[kPeerAddressSize] = {};

@@ -1,9 +1,13 @@
 #include "net/conn/conn_mgr.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 #include "net/conn/client_request_params.h"
 #include "net/conn/connection_counters.h"
+#include "net/conn/request_collector.h"
+#include "net/conn/secret_agent.h"
 #include "platform/trace.h"
 #include "poolmgr/pool_manager.h"
 #include "poolmgr/pool_results.h"
@@ -16,6 +20,12 @@ namespace {
 
 // The listener's thread needs little; any adequate stack will do.
 constexpr std::size_t kListenerStackBytes = 256 * 1024;
+
+// Poller tokens of the listener's own descriptors.
+constexpr std::uint64_t kListenToken = 1;
+constexpr std::uint64_t kStopToken = 2;
+
+using Clock = std::chrono::steady_clock;
 
 DWORD BoundedRecvTimeout(DWORD seconds) {
   if (seconds < CConnMgr::kMinRecvTimeout) return CConnMgr::kMinRecvTimeout;
@@ -145,107 +155,170 @@ int CConnMgr::StopThread() {
 DWORD CConnMgr::ListenerThread() {
   int expected = eStarting;
   if (m_ListenState.compare_exchange_strong(expected, eListening)) {
-    do {
-      platform::SocketAddress peer;
-      SOCKET accepted = AcceptNext(&peer);
-      if (accepted == kInvalidSocket) continue;
-      if (m_ListenState.load() == eRemoveFromPool) {
-        trace(0x1000, "ConnMgr: Accept returned %s. Nothing processed because %s.\n", "OK",
-              "m_ListenState != eRemoveFromPool");
-        platform::CloseSocket(accepted);
-        continue;
+    platform::SocketPoller poller;
+    CRequestCollector collector(poller, m_RecvTimeoutSeconds, CSecretAgent::kRequestDeadlineTimeouts,
+                                [this](SOCKET socket, const char* peer, std::shared_ptr<CCollectedRequest> request) {
+                                  HandOver(socket, peer, std::move(request));
+                                });
+    if (poller.Valid() && poller.Add(m_StopCancel.Descriptor(), kStopToken) == 0) {
+      ListenLoop(poller, collector);
+    } else {
+      trace(0x40, "ConnMgr: no readiness notification on port %d: nothing is accepted\n",
+            static_cast<int>(m_Port.load()));
+      while (!WaitForStop(kSuspendPollMs)) {
       }
-      ServeConnection(accepted, peer);
-    } while (m_ListenState.load() != eRemoveFromPool);
+    }
+    // Requests still arriving are not answered.
+    collector.CloseAll();
+    m_pPoller = nullptr;
+    m_Watching = false;
   }
   CloseListeningSocket();
   return 0;
 }
 
-SOCKET CConnMgr::AcceptNext(platform::SocketAddress* peer) {
-  for (;;) {
-    if (m_ListenState.load() == eRemoveFromPool) return kInvalidSocket;
+void CConnMgr::ListenLoop(platform::SocketPoller& poller, CRequestCollector& collector) {
+  m_pPoller = &poller;
+  m_Paused = false;
+  WatchListeningSocket(true);
+  platform::SocketPoller::Ready ready[64];
+  while (m_ListenState.load() != eRemoveFromPool) {
+    DWORD waitMs = collector.Sweep();
+    if (m_Paused) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(m_RetryAt - Clock::now()).count();
+      waitMs = std::min<DWORD>(waitMs, static_cast<DWORD>(std::max<long long>(left, 0)));
+    }
+    const int count = poller.Wait(ready, std::size(ready), waitMs);
+    for (int i = 0; i < count && m_ListenState.load() != eRemoveFromPool; ++i) {
+      if (ready[i].token == kListenToken) {
+        AcceptWaiting(collector);
+      } else if (ready[i].token != kStopToken) {
+        collector.OnReady(ready[i].token);
+      }
+    }
+    if (count < 0 && platform::WSAGetLastError() != platform::WSAEINTR) WaitForStop(kAcceptBackoffMs);
+    if (m_Paused && Clock::now() >= m_RetryAt) TryListenAgain();
+    // At the bound of collected connections new ones wait in the system's
+    // queue until some are done.
+    if (!m_Paused) WatchListeningSocket(!collector.Full());
+  }
+}
+
+void CConnMgr::AcceptWaiting(CRequestCollector& collector) {
+  for (int round = 0; round < kAcceptsPerRound && !m_Paused && !collector.Full(); ++round) {
     SOCKET listening = kInvalidSocket;
     {
       std::lock_guard<std::mutex> lock(m_SocketLock);
       listening = m_Socket;
     }
-    if (listening == kInvalidSocket) {
-      // A re-creation after a suspension failed: try again from time to time
-      // instead of failing every accept at once until the stop.
-      if (WaitForStop(m_SuspendPollMs)) return kInvalidSocket;
-      int result = SetupSocket(m_Port.load(), m_AddressText.c_str());
-      if (result != 0) trace(0x40, "ConnMgr: SetupSocket() Failed %d\n", result);
-      continue;
-    }
-    SOCKET accepted = platform::Accept(listening, peer);
-    if (accepted == kInvalidSocket && platform::WSAGetLastError() == platform::WSAEWOULDBLOCK) {
-      // None waiting: sleep until one is, or until the stop. A wait that
-      // fails backs off rather than spin.
-      if (platform::WaitReadable(listening, platform::kInfinite, &m_StopCancel) != 1 &&
-          WaitForStop(kAcceptBackoffMs)) {
-        return kInvalidSocket;
+    if (listening == kInvalidSocket || m_ListenState.load() == eRemoveFromPool) return;
+    platform::SocketAddress peer;
+    SOCKET accepted = platform::Accept(listening, &peer);
+    if (accepted == kInvalidSocket) {
+      const int error = platform::WSAGetLastError();
+      if (error == platform::WSAEWOULDBLOCK) return;
+      if (error == platform::WSAEMFILE) {
+        // Out of descriptors: the waiting connection would keep the socket
+        // readable forever. Take it with the spare and close it.
+        if (m_DroppedForDescriptors == 0) {
+          trace(2, "ConnMgr: out of descriptors on port %d: connections are closed unanswered\n",
+                static_cast<int>(m_Port.load()));
+        }
+        if (m_Spare.DropOneConnection(listening)) {
+          ++m_DroppedForDescriptors;
+          continue;
+        }
+      } else if (m_FailedAccepts++ == 0) {
+        trace(0x1000, "ConnMgr: Accept returned %s. Nothing processed because %s.\n", "-1",
+              "there is no valid socket");
       }
-      continue;
+      // A lasting failure must not make the listener spin.
+      StopListening(kAcceptBackoffMs);
+      return;
     }
+    if (m_DroppedForDescriptors > 0) {
+      trace(2, "ConnMgr: descriptors free again on port %d; %u connections were closed unanswered\n",
+            static_cast<int>(m_Port.load()), m_DroppedForDescriptors);
+    }
+    m_DroppedForDescriptors = 0;
+    m_FailedAccepts = 0;
     if (m_ListenState.load() == eRemoveFromPool) {
-      if (accepted != kInvalidSocket) platform::CloseSocket(accepted);
-      return kInvalidSocket;
+      trace(0x1000, "ConnMgr: Accept returned %s. Nothing processed because %s.\n", "OK",
+            "m_ListenState != eRemoveFromPool");
+      platform::CloseSocket(accepted);
+      return;
     }
-    if (accepted != kInvalidSocket) {
-      if (m_DroppedForDescriptors > 0) {
-        trace(2, "ConnMgr: descriptors free again on port %d; %u connections were closed unanswered\n",
-              static_cast<int>(m_Port.load()), m_DroppedForDescriptors);
-      }
-      m_DroppedForDescriptors = 0;
-      m_FailedAccepts = 0;
-      return accepted;
-    }
-    if (platform::WSAGetLastError() == platform::WSAEMFILE) {
-      // Out of descriptors: the waiting connection would keep the socket
-      // readable forever. Take it with the spare and close it.
-      if (m_DroppedForDescriptors == 0) {
-        trace(2, "ConnMgr: out of descriptors on port %d: connections are closed unanswered\n",
-              static_cast<int>(m_Port.load()));
-      }
-      if (m_Spare.DropOneConnection(listening)) {
-        ++m_DroppedForDescriptors;
-      } else if (WaitForStop(kAcceptBackoffMs)) {
-        return kInvalidSocket;
-      }
-      continue;
-    }
-    if (m_FailedAccepts++ == 0) {
-      trace(0x1000, "ConnMgr: Accept returned %s. Nothing processed because %s.\n", "-1",
-            "there is no valid socket");
-    }
-    if (WaitForStop(kAcceptBackoffMs)) return kInvalidSocket;
+    if (m_pCounters != nullptr) m_pCounters->ConnectionAccepted();
+    char peerText[CClientRequestParams::kPeerAddressSize] = {};
+    std::snprintf(peerText, sizeof(peerText), "%s", platform::FormatDottedAddress(peer.address).c_str());
+    trace(0x1000, "ConnMgr: Accepted from %s\n", peerText);
+    collector.Add(accepted, peerText);
   }
 }
 
-void CConnMgr::ServeConnection(SOCKET socket, const platform::SocketAddress& peer) {
-  if (m_pCounters != nullptr) m_pCounters->ConnectionAccepted();
-  char peerText[CClientRequestParams::kPeerAddressSize] = {};
-  std::snprintf(peerText, sizeof(peerText), "%s", platform::FormatDottedAddress(peer.address).c_str());
-  trace(0x1000, "ConnMgr: Accepted from %s\n", peerText);
-
-  int result = IssueConnection(socket, peerText);
+void CConnMgr::HandOver(SOCKET socket, const char* peer, std::shared_ptr<CCollectedRequest> request) {
+  const int result = IssueConnection(socket, peer, std::move(request));
   if (result == poolmgr::kPoolOk) return;
   // Refused: the viewer sees its connection closed without an answer.
   if (m_pCounters != nullptr) m_pCounters->ConnectionRefused();
   platform::Shutdown(socket, platform::SD_SEND);
   platform::CloseSocket(socket);
-  if (result == poolmgr::kPoolFull) {
-    const long thread = static_cast<long>(platform::GetCurrentThreadId());
-    trace(2, "%ld ConnMgr: Pool Depth MAX <<**#%d Suspend**>>\n", thread, static_cast<int>(m_Port.load()));
-    Suspend();
-    trace(2, "%ld ConnMgr: Pool Depth MAX <<**#%d Resumed**>>\n", thread, static_cast<int>(m_Port.load()));
-  } else {
+  if (result != poolmgr::kPoolFull) {
     trace(2, "ConnMgr: ThreadErr %d\n", result);
+  } else if (!m_Suspended.load()) {
+    trace(2, "%ld ConnMgr: Pool Depth MAX <<**#%d Suspend**>>\n", static_cast<long>(platform::GetCurrentThreadId()),
+          static_cast<int>(m_Port.load()));
+    m_Suspended.store(true);
+    StopListening(kSuspendPollMs);
+    CloseListeningSocket();
   }
 }
 
-int CConnMgr::IssueConnection(SOCKET socket, const char* peerAddress) {
+void CConnMgr::StopListening(DWORD retryMs) {
+  WatchListeningSocket(false);
+  m_Paused = true;
+  m_RetryAt = Clock::now() + std::chrono::milliseconds(retryMs);
+}
+
+void CConnMgr::WatchListeningSocket(bool watch) {
+  if (m_pPoller == nullptr || watch == m_Watching) return;
+  std::lock_guard<std::mutex> lock(m_SocketLock);
+  if (m_Socket == kInvalidSocket) {
+    m_Watching = false;
+    return;
+  }
+  m_Watching = (watch ? m_pPoller->Add(m_Socket, kListenToken) : m_pPoller->Remove(m_Socket)) == 0 ? watch : !watch;
+}
+
+void CConnMgr::TryListenAgain() {
+  bool hasSocket = false;
+  {
+    std::lock_guard<std::mutex> lock(m_SocketLock);
+    hasSocket = m_Socket != kInvalidSocket;
+  }
+  if (!hasSocket) {
+    // Suspended for a full pool, or a re-creation failed: listen again once
+    // fewer than 90% of the pool's threads work.
+    if (!PoolHasRoom()) {
+      StopListening(kSuspendPollMs);
+      return;
+    }
+    const int result = SetupSocket(m_Port.load(), m_AddressText.c_str());
+    if (result != 0) {
+      trace(0x40, "ConnMgr: SetupSocket() Failed %d\n", result);
+      StopListening(kSuspendPollMs);
+      return;
+    }
+  }
+  if (m_Suspended.exchange(false)) {
+    trace(2, "%ld ConnMgr: Pool Depth MAX <<**#%d Resumed**>>\n", static_cast<long>(platform::GetCurrentThreadId()),
+          static_cast<int>(m_Port.load()));
+  }
+  m_Paused = false;
+  WatchListeningSocket(true);
+}
+
+int CConnMgr::IssueConnection(SOCKET socket, const char* peerAddress, std::shared_ptr<CCollectedRequest> request) {
   if (m_pPool == nullptr) return poolmgr::kPoolNotOpen;
   CClientRequestParams job;
   job.m_Socket = socket;
@@ -253,21 +326,9 @@ int CConnMgr::IssueConnection(SOCKET socket, const char* peerAddress) {
   job.m_AgentList = m_pAgentList;
   job.m_TransactionLog = m_pTransactionLog;
   job.m_AgentTable = m_pAgentTable;
+  job.m_Collected = std::move(request);
   job.SetPeerAddress(peerAddress);
   return m_pPool->IssueThread(&job, 1);
-}
-
-void CConnMgr::Suspend() {
-  m_SuspendPollMs = kSuspendPollMs;
-  m_Suspended.store(true);
-  CloseListeningSocket();
-  while (!WaitForStop(m_SuspendPollMs)) {
-    if (!PoolHasRoom()) continue;
-    int result = SetupSocket(m_Port.load(), m_AddressText.c_str());
-    if (result != 0) trace(0x40, "ConnMgr: SetupSocket() Failed %d\n", result);
-    break;
-  }
-  m_Suspended.store(false);
 }
 
 bool CConnMgr::PoolHasRoom() {

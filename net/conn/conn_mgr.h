@@ -1,20 +1,25 @@
 // CConnMgr: one listening TCP socket and the listener thread that accepts
-// viewer connections on it and hands each one, as a job, to the client
-// request pool. While the pool has no free thread the manager stops
-// listening (the system refuses new connections) and polls the pool every
-// 2.5 s until fewer than 90% of its slots work.
+// viewer connections on it, collects each viewer's request as its bytes
+// arrive (CRequestCollector) and hands the connection, with its complete
+// request, as a job to the client request pool. While the pool has no free
+// thread the manager stops listening (the system refuses new connections)
+// and polls the pool every 2.5 s until fewer than 90% of its slots work;
+// the requests being collected meanwhile go on arriving.
 //
-// The listener thread alone accepts, suspends and re-creates the socket;
-// Shutdown, from another thread, only asks it to stop and waits.
+// The listener thread alone accepts, collects, suspends and re-creates the
+// socket; Shutdown, from another thread, only asks it to stop and waits.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 
+#include "net/conn/collected_request.h"
 #include "platform/socket.h"
+#include "platform/socket_poller.h"
 #include "platform/sync.h"
 #include "platform/types.h"
 
@@ -22,6 +27,7 @@ class CAgentList;
 struct CAgentTable;
 class CConnectionCounters;
 class CPTransactionLog;
+class CRequestCollector;
 class QRPoolManager;
 
 class CConnMgr {
@@ -46,6 +52,8 @@ class CConnMgr {
   // After a failed accept (other than a full pool) the listener waits this
   // long before the next one, so that a lasting failure cannot make it spin.
   static constexpr platform::DWORD kAcceptBackoffMs = 100;
+  // Connections accepted in one go before the collected ones get a turn.
+  static constexpr int kAcceptsPerRound = 64;
   // Receive timeouts outside this range (seconds) are brought into it.
   static constexpr platform::DWORD kMinRecvTimeout = 1;
   static constexpr platform::DWORD kMaxRecvTimeout = 3600;
@@ -79,19 +87,27 @@ class CConnMgr {
   virtual int SetupSocket(unsigned short port, const char* address);
   // The listener thread's body.
   virtual platform::DWORD ListenerThread();
-  // Hands an accepted connection to the pool: the pool's result. The job
-  // owns the socket only when this succeeds.
-  virtual int IssueConnection(platform::SOCKET socket, const char* peerAddress);
+  // Hands a connection with its collected request to the pool: the pool's
+  // result. The job owns the socket only when this succeeds.
+  virtual int IssueConnection(platform::SOCKET socket, const char* peerAddress,
+                              std::shared_ptr<CCollectedRequest> request);
 
   QRPoolManager* Pool() const { return m_pPool; }
 
  private:
   int StartThread();
   int StopThread();
-  // The next connection, or kInvalidSocket when none came (stop, failure).
-  platform::SOCKET AcceptNext(platform::SocketAddress* peer);
-  void ServeConnection(platform::SOCKET socket, const platform::SocketAddress& peer);
-  void Suspend();
+  void ListenLoop(platform::SocketPoller& poller, CRequestCollector& collector);
+  // Accepts what waits on the listening socket and collects it.
+  void AcceptWaiting(CRequestCollector& collector);
+  // A complete request: to the pool, or refused when it has no thread.
+  void HandOver(platform::SOCKET socket, const char* peer, std::shared_ptr<CCollectedRequest> request);
+  // The listening socket leaves (or joins) what the listener waits for.
+  void StopListening(platform::DWORD retryMs);
+  void WatchListeningSocket(bool watch);
+  // Called while not listening, at the retry time: listens again when the
+  // pool has room.
+  void TryListenAgain();
   bool PoolHasRoom();
   // Waits on the stop event: true when a stop was requested.
   bool WaitForStop(platform::DWORD milliseconds);
@@ -101,7 +117,12 @@ class CConnMgr {
   platform::DWORD m_ThreadId = 0;
   std::atomic<int> m_ListenState{eStopped};
   std::atomic<bool> m_Suspended{false};
-  platform::DWORD m_SuspendPollMs = kSuspendPollMs;
+  // Listener-thread state of the listening socket: watched by the poller,
+  // or (when not) when to look at it again.
+  platform::SocketPoller* m_pPoller = nullptr;
+  bool m_Watching = false;
+  bool m_Paused = false;  // not listening for a while (full pool, failures)
+  std::chrono::steady_clock::time_point m_RetryAt;
   // The socket changes only on the listener thread (and in Start before it
   // runs); the lock keeps Shutdown from touching a descriptor being closed.
   std::mutex m_SocketLock;
@@ -117,7 +138,7 @@ class CConnMgr {
   CConnectionCounters* m_pCounters = nullptr;
 
   // Stop requests: the event ends the listener's sleeps, the cancel its
-  // wait for a connection.
+  // wait for sockets.
   std::unique_ptr<platform::Event> m_StopEvent;
   platform::SocketCancel m_StopCancel;
   platform::SpareDescriptor m_Spare;

@@ -19,7 +19,7 @@
 namespace {
 
 using conn_testing::ClosedUnanswered;
-using conn_testing::ConnectSendingViewer;
+using conn_testing::ConnectHoldingViewer;
 using conn_testing::ConnectViewer;
 using conn_testing::TestRelay;
 using Clock = std::chrono::steady_clock;
@@ -58,9 +58,10 @@ TEST(ConnMgr, StartStopAndTheirResults) {
   EXPECT_EQ(second.Start(manager.Port(), 20, nullptr, nullptr, nullptr, nullptr, "127.0.0.1"), CConnMgr::kBindFailed);
   EXPECT_EQ(second.ListenState(), CConnMgr::eStopped);
 
-  // Without a pool every connection is refused and closed.
+  // Without a pool every request is refused: its connection is closed.
   platform::SOCKET viewer = ConnectViewer(manager.Port());
   ASSERT_NE(viewer, platform::kInvalidSocket);
+  ASSERT_TRUE(conn_testing::SendText(viewer, kRequest));
   EXPECT_TRUE(ClosedUnanswered(viewer, milliseconds(2000)));
   platform::CloseSocket(viewer);
 
@@ -79,11 +80,11 @@ TEST(ConnMgr, AFullPoolSuspendsListeningUntilFewerThanNinetyPercentWork) {
   agent_testing::TraceCapture traces;
   TestRelay relay({.poolDepth = 10, .recvTimeoutSeconds = 60});
   std::vector<platform::SOCKET> holding;
-  for (int i = 0; i < 10; ++i) holding.push_back(ConnectSendingViewer(relay.Port()));
+  for (int i = 0; i < 10; ++i) holding.push_back(ConnectHoldingViewer(relay.Port()));
   ASSERT_TRUE(relay.WaitForWorking(10));
 
   // No thread left: closed at once, and the listener stops listening.
-  platform::SOCKET refused = ConnectSendingViewer(relay.Port());
+  platform::SOCKET refused = ConnectHoldingViewer(relay.Port());
   ASSERT_NE(refused, platform::kInvalidSocket);
   EXPECT_TRUE(ClosedUnanswered(refused, milliseconds(1000)));
   platform::CloseSocket(refused);
@@ -117,9 +118,9 @@ TEST(ConnMgr, AFullPoolSuspendsListeningUntilFewerThanNinetyPercentWork) {
 
 TEST(ConnMgr, StoppingASuspendedListenerEndsItAtOnce) {
   TestRelay relay({.poolDepth = 1, .recvTimeoutSeconds = 60});
-  platform::SOCKET holding = ConnectSendingViewer(relay.Port());
+  platform::SOCKET holding = ConnectHoldingViewer(relay.Port());
   ASSERT_TRUE(relay.WaitForWorking(1));
-  platform::SOCKET refused = ConnectSendingViewer(relay.Port());
+  platform::SOCKET refused = ConnectHoldingViewer(relay.Port());
   EXPECT_TRUE(ClosedUnanswered(refused, milliseconds(1000)));
   for (int i = 0; i < 100 && !relay.Listener().Suspended(); ++i) platform::Sleep(10);
   ASSERT_TRUE(relay.Listener().Suspended());

@@ -16,6 +16,13 @@ using platform::SOCKET;
 int CCategoryAgent::HTTPProcess(SOCKET socket, unsigned long& bytesSent, QRNHTTP* request,
                                 CPTransactionLogEntry* logEntry) {
   ++m_Calls;
+  if (request->GetCategory() == kHoldingCategory) {
+    // Holds its thread until the viewer closes its connection.
+    char byte = 0;
+    if (platform::WaitReadable(socket, 60000) == 1) platform::Recv(socket, &byte, 1);
+    logEntry->SetStatus(408);
+    return 0;
+  }
   const std::string answer = "HTTP/1.0 200 OK\r\n\r\n" + m_Name + " " + std::to_string(request->GetCategory());
   const bool sent = SendResponse(socket, bytesSent, answer.data(), answer.size()) == kSendSucceeded;
   logEntry->SetStatus(sent ? 200 : 408);
@@ -102,6 +109,16 @@ SOCKET ConnectViewerRetrying(unsigned short port, std::chrono::milliseconds limi
 SOCKET ConnectSendingViewer(unsigned short port) {
   SOCKET viewer = ConnectViewer(port);
   if (viewer != platform::kInvalidSocket && !SendText(viewer, "GET /")) {
+    platform::CloseSocket(viewer);
+    return platform::kInvalidSocket;
+  }
+  return viewer;
+}
+
+SOCKET ConnectHoldingViewer(unsigned short port) {
+  SOCKET viewer = ConnectViewer(port);
+  if (viewer != platform::kInvalidSocket &&
+      !SendText(viewer, "GET /KIBO-1/" + std::to_string(kHoldingCategory) + "-1 HTTP/1.0\r\n\r\n")) {
     platform::CloseSocket(viewer);
     return platform::kInvalidSocket;
   }

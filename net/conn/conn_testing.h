@@ -22,7 +22,12 @@ class CAgentList;
 
 namespace conn_testing {
 
-// Answers every request with "<name> <category>" and logs status 200.
+// Requests of this category hold their request thread until the viewer
+// closes the connection.
+constexpr int kHoldingCategory = 66;
+
+// Answers every request with "<name> <category>" and logs status 200, but
+// those of kHoldingCategory.
 class CCategoryAgent : public CAbstractAgent {
  public:
   explicit CCategoryAgent(std::string name) : m_Name(std::move(name)) {}
@@ -78,9 +83,13 @@ class TestRelay {
 platform::SOCKET ConnectViewer(unsigned short port);
 // The same, trying again for up to `limit` while a busy relay does not listen.
 platform::SOCKET ConnectViewerRetrying(unsigned short port, std::chrono::milliseconds limit = std::chrono::seconds(5));
-// A connection whose viewer has sent the start of a request ("GET /"): the
-// listener takes a connection only once something has arrived on it.
+// A connection whose viewer has sent the start of a request ("GET /") and
+// is still sending: the listener takes a connection only once something has
+// arrived on it, and collects the request until it is whole.
 platform::SOCKET ConnectSendingViewer(unsigned short port);
+// A connection whose viewer has sent a request of kHoldingCategory: it
+// holds a request thread until the viewer closes it.
+platform::SOCKET ConnectHoldingViewer(unsigned short port);
 bool SendText(platform::SOCKET viewer, const std::string& text);
 // Everything received until the relay closes, at most `limit` of waiting.
 std::string ReadToEnd(platform::SOCKET viewer, std::chrono::milliseconds limit = std::chrono::seconds(10));

@@ -1,6 +1,7 @@
 #include "net/conn/secret_agent.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cstdint>
 #include <exception>
 #include <new>
@@ -37,6 +38,7 @@ void CSecretAgent::Run() {
     const CClientRequestParams& job = *m_pJob;
     SOCKET socket = job.m_Socket;
     m_pJob->m_Socket = kInvalidSocket;  // taken: from here on this thread closes it
+    const std::shared_ptr<CCollectedRequest> collected = std::move(m_pJob->m_Collected);
     char peer[CClientRequestParams::kPeerAddressSize] = {};
     job.GetPeerAddress(peer, sizeof(peer));
     {
@@ -45,7 +47,7 @@ void CSecretAgent::Run() {
     }
     UpdateActivityTime();
 
-    if (ReadRequest(socket, job.m_RecvTimeoutSeconds)) {
+    if (ReadRequest(socket, job.m_RecvTimeoutSeconds, collected.get())) {
       UpdateActivityTime();
       if (!m_Stop.load()) Answer(socket, job, peer);
     }
@@ -59,11 +61,23 @@ void CSecretAgent::Run() {
   (void)Recycle(eThdEnded);
 }
 
-bool CSecretAgent::ReadRequest(SOCKET socket, DWORD timeoutSeconds) {
-  m_pRequest->ResetHTTP();
-  m_BufferLength = 0;
+bool CSecretAgent::ReadRequest(SOCKET socket, DWORD timeoutSeconds, CCollectedRequest* collected) {
   const DWORD timeoutMs = timeoutSeconds * 1000;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs) * kRequestDeadlineTimeouts;
+  Clock::time_point deadline;
+  if (collected != nullptr && collected->parser) {
+    // The listener parsed what came so far; this thread's previous parser
+    // leaves with the collected request.
+    m_pRequest.swap(collected->parser);
+    m_BufferLength = static_cast<unsigned int>(std::min(collected->pending.size(), m_BufferSize - 1));
+    std::memcpy(m_pBuffer.get(), collected->pending.data(), m_BufferLength);
+    m_pBuffer[m_BufferLength] = '\0';
+    if (collected->status == eHTTPComplete) return !m_Stop.load();
+    deadline = collected->deadline;
+  } else {
+    m_pRequest->ResetHTTP();
+    m_BufferLength = 0;
+    deadline = Clock::now() + std::chrono::milliseconds(timeoutMs) * kRequestDeadlineTimeouts;
+  }
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) {

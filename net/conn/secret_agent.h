@@ -46,9 +46,10 @@ class CSecretAgent : public QRPoolThread {
  private:
   using Clock = std::chrono::steady_clock;
 
-  // Reads until the parser holds a whole request; false when the connection
-  // is to be closed unanswered.
-  bool ReadRequest(platform::SOCKET socket, platform::DWORD timeoutSeconds);
+  // Reads until the parser holds a whole request, starting from what the
+  // listener collected when it did; false when the connection is to be
+  // closed unanswered.
+  bool ReadRequest(platform::SOCKET socket, platform::DWORD timeoutSeconds, CCollectedRequest* collected);
   // One read behind the bytes held, waiting at most `waitMs`: the bytes
   // read, 0 when the peer closed or the buffer is full, -1 on timeout or error.
   int Receive(platform::SOCKET socket, platform::DWORD waitMs);

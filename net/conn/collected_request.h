@@ -1,0 +1,20 @@
+// A viewer's request as the listener collected it before handing the
+// connection to a request thread: the parser that took its bytes, the bytes
+// it has not taken yet, and the time by which the whole request must be in.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "net/http_status.h"
+#include "net/qrn_http.h"
+
+struct CCollectedRequest {
+  std::unique_ptr<QRNHTTP> parser;
+  // eHTTPComplete, or eHTTPMoreData when the request outgrew what the
+  // listener collects and its thread reads the rest.
+  httpStatus status = eHTTPMoreData;
+  std::string pending;
+  std::chrono::steady_clock::time_point deadline;
+};

@@ -1,0 +1,83 @@
+// CRequestCollector: the connections a listener has accepted whose request
+// has not fully arrived yet. Their bytes are read as they come, on the
+// listener's thread, through the system's readiness notification; a
+// connection is handed to a request thread only once its request is
+// complete, so a viewer that is still sending never holds a pool thread.
+//
+// Bounded in every way a viewer could stretch it: the number of connections
+// collected, the bytes collected per request (a larger request is handed
+// over once that much is in, and its thread reads the rest), the receive
+// timeout between two reads and the deadline for the whole request. A
+// connection that misses a bound is closed unanswered, as a request thread
+// would close it.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "net/conn/client_request_params.h"
+#include "net/conn/collected_request.h"
+#include "platform/socket.h"
+#include "platform/socket_poller.h"
+#include "platform/types.h"
+
+class CRequestCollector {
+ public:
+  static constexpr std::size_t kMaxConnections = 4096;
+  static constexpr std::size_t kMaxRequestBytes = 64 * 1024;
+  // How often deadlines are checked while connections are collected.
+  static constexpr platform::DWORD kSweepMs = 100;
+  // Poller tokens of collected connections have this bit; the owner of the
+  // poller may use the others for its own descriptors.
+  static constexpr std::uint64_t kTokenBit = 1ull << 63;
+
+  // Takes a complete request: the socket and the request are the callee's
+  // from here on, whatever becomes of them.
+  using HandOver = std::function<void(platform::SOCKET, const char* peer, std::shared_ptr<CCollectedRequest>)>;
+
+  // `poller` is borrowed. A request must come within `recvTimeoutSeconds`
+  // of each read and within `deadlineTimeouts` of them in all.
+  CRequestCollector(platform::SocketPoller& poller, platform::DWORD recvTimeoutSeconds,
+                    platform::DWORD deadlineTimeouts, HandOver handOver);
+  ~CRequestCollector();  // closes what is still collected
+  CRequestCollector(const CRequestCollector&) = delete;
+  CRequestCollector& operator=(const CRequestCollector&) = delete;
+
+  std::size_t Count() const { return m_Count; }
+  bool Full() const { return m_Count >= kMaxConnections; }
+
+  // An accepted connection (non-blocking from here on): what has arrived is
+  // read at once, and a complete request handed over without a wait.
+  void Add(platform::SOCKET socket, const char* peer);
+  // The poller reported `token` (one with kTokenBit) ready.
+  void OnReady(std::uint64_t token);
+  // Closes the connections past a deadline; how long the poller may wait
+  // before the next call (kInfinite while nothing is collected).
+  platform::DWORD Sweep();
+  void CloseAll();
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  struct Connection;
+
+  // Reads what has arrived and parses it; true when the connection is done
+  // with here (handed over or closed).
+  bool ReadAndParse(Connection& connection);
+  void HandOverRequest(Connection& connection, httpStatus status);
+  void Drop(Connection& connection, const char* why);
+  void Release(Connection& connection);
+  Connection* Find(std::uint64_t token);
+
+  platform::SocketPoller& m_Poller;
+  const Clock::duration m_RecvTimeout;
+  const Clock::duration m_RequestTimeout;
+  HandOver m_HandOver;
+  std::vector<std::unique_ptr<Connection>> m_Connections;
+  std::vector<std::uint32_t> m_FreeIndexes;
+  std::size_t m_Count = 0;
+  Clock::time_point m_NextSweep;
+};

@@ -1,9 +1,11 @@
 #include "platform/system.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -125,6 +127,21 @@ bool DebugOutputEnabled() {
     return env != nullptr && env[0] == '1';
   }();
   return enabled;
+}
+
+unsigned long RaiseDescriptorLimit() {
+  rlimit limit {};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+  // Bounded all the same: code that walks every possible descriptor (a
+  // child closing what it inherited) would crawl through an unlimited one.
+  constexpr rlim_t kEnough = 65536;
+  const rlim_t wanted = std::min<rlim_t>(limit.rlim_max, kEnough);
+  if (limit.rlim_cur < wanted) {
+    rlimit raised = limit;
+    raised.rlim_cur = wanted;
+    if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+  }
+  return static_cast<unsigned long>(limit.rlim_cur);
 }
 
 void OutputDebugString(const char* text) {

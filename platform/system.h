@@ -41,6 +41,11 @@ void OutputDebugString(const char* text);
 // Whether OutputDebugString writes anything.
 bool DebugOutputEnabled();
 
+// Raises the process's limit of open descriptors to the most the system
+// allows it (65536 at most): a server holds one per connection, and the usual default of
+// 1024 is reached by a thousand slow viewers. The limit now in force.
+unsigned long RaiseDescriptorLimit();
+
 }  // namespace platform
 
 namespace platform {

@@ -2,11 +2,13 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/system.h"
 #include "platform/trace.h"
 #include "service/zondrel_service.h"
 
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  platform::RaiseDescriptorLimit();
   ZondrelService service;
   if (!service.ParseStandardArgs(argc, argv)) service.StartService();
   // Ends the process without tearing down objects that threads may still use.

@@ -1,6 +1,7 @@
 // The listener: start and stop, listen addresses, suspension while the pool
 // is full, and a process out of descriptors.
 #include "net/conn/conn_mgr.h"
+#include "net/conn/request_collector.h"
 
 #include <sys/resource.h>
 #include <sys/time.h>
@@ -114,6 +115,21 @@ TEST(ConnMgr, AFullPoolSuspendsListeningUntilFewerThanNinetyPercentWork) {
             std::string::npos);
   EXPECT_NE(text.find(" ConnMgr: Pool Depth MAX <<**#" + std::to_string(relay.Port()) + " Resumed**>>\n"),
             std::string::npos);
+}
+
+TEST(ConnMgr, ARequestLargerThanTheListenerCollectsIsFinishedByItsThread) {
+  TestRelay relay({.poolDepth = 2, .recvTimeoutSeconds = 5});
+  const std::size_t size = CRequestCollector::kMaxRequestBytes * 3;
+  const std::string head = "POST /KIBO-1/7-1 HTTP/1.0\r\nContent-Length: " + std::to_string(size) + "\r\n\r\n";
+  platform::SOCKET viewer = ConnectViewer(relay.Port());
+  ASSERT_TRUE(conn_testing::SendText(viewer, head + std::string(size / 2, 'x')));
+  // Past the listener's bound the request goes to a thread, which reads
+  // the rest as it comes.
+  ASSERT_TRUE(relay.WaitForWorking(1));
+  platform::Sleep(200);
+  ASSERT_TRUE(conn_testing::SendText(viewer, std::string(size - size / 2, 'y')));
+  EXPECT_EQ(conn_testing::ReadToEnd(viewer), "HTTP/1.0 200 OK\r\n\r\npassthrough 7 body " + std::to_string(size));
+  platform::CloseSocket(viewer);
 }
 
 TEST(ConnMgr, StoppingASuspendedListenerEndsItAtOnce) {

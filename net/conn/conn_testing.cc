@@ -23,7 +23,8 @@ int CCategoryAgent::HTTPProcess(SOCKET socket, unsigned long& bytesSent, QRNHTTP
     logEntry->SetStatus(408);
     return 0;
   }
-  const std::string answer = "HTTP/1.0 200 OK\r\n\r\n" + m_Name + " " + std::to_string(request->GetCategory());
+  std::string answer = "HTTP/1.0 200 OK\r\n\r\n" + m_Name + " " + std::to_string(request->GetCategory());
+  if (!request->Body().empty()) answer += " body " + std::to_string(request->Body().size());
   const bool sent = SendResponse(socket, bytesSent, answer.data(), answer.size()) == kSendSucceeded;
   logEntry->SetStatus(sent ? 200 : 408);
   return sent ? 1 : 0;

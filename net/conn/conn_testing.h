@@ -26,8 +26,8 @@ namespace conn_testing {
 // closes the connection.
 constexpr int kHoldingCategory = 66;
 
-// Answers every request with "<name> <category>" and logs status 200, but
-// those of kHoldingCategory.
+// Answers every request with "<name> <category>" (and " body <bytes>" when
+// it has a body) and logs status 200, but those of kHoldingCategory.
 class CCategoryAgent : public CAbstractAgent {
  public:
   explicit CCategoryAgent(std::string name) : m_Name(std::move(name)) {}

@@ -75,7 +75,11 @@ int CPassThroughAgent::HTTPProcess(platform::SOCKET socket, unsigned long& bytes
     logEntry->SetUpstreamStatus(status);
     logEntry->MarkFilled();
     header = WithViaLine(header);
-    if (status == 407) {
+    if (header.empty()) {
+      // Upstream sent the viewer back to this relay: no answer to pass on.
+      HTTPSendErrorPacket(socket, bytesSent, request, 500, nullptr);
+      status = 500;
+    } else if (status == 407) {
       status = 500;
       if (!ReplaceStatusWith500(header)) {
         HTTPSendErrorPacket(socket, bytesSent, request, 500, nullptr);

@@ -150,6 +150,9 @@ int CPHTTPStream::OpenAndGetHeader(const std::string& request, const void* body,
       if (upstream::IsOwnListenAddress(m_Settings, entry.host, entry.port)) {
         const std::string self = entry.host + "," + std::to_string(entry.port);
         trace(kTraceStream, "Self Routing detected, [%s]\n", self.c_str());
+        // The 302 is no answer to pass on: it would send the viewer back here.
+        header.clear();
+        Close();
         return Report(result, entry.host, entry.port, kNoAnswer);
       }
       status = AttemptOpenUsing(request, body, bodyLength, header, entry.host, entry.port, result);

@@ -3,6 +3,7 @@
 // lines, dripping viewers, and what many connections leave behind.
 #include <signal.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <sstream>
@@ -18,6 +19,7 @@
 #include "platform/sync.h"
 #include "platform/testing.h"
 #include "upstream/peer_process_testing.h"
+#include "upstream/scripted_server_testing.h"
 
 namespace {
 
@@ -101,6 +103,30 @@ TEST(RelayProgram, AnswersThroughTheAgentsAndLogsEveryAnsweredRequest) {
                 fields[4] == "/KIBO-1/1000-0" || fields[4] == "/KIBO-1/2000-0?PxyAgent")
         << line;
   }
+}
+
+TEST(RelayProgram, AnUpstreamRedirectBackToTheRelayIsAnsweredWith500) {
+  std::atomic<unsigned> relayPort{0};
+  upstream_testing::ScriptedServer upstream(
+      [&](platform::SOCKET client, const std::string&) {
+        upstream_testing::ScriptedServer::SendAll(
+            client, "HTTP/1.0 302 Found\r\nLocation: http://127.0.0.1:" + std::to_string(relayPort.load()) +
+                        "/KIBO-1/5-1\r\nContent-Length: 0\r\n\r\n");
+      },
+      true);
+  ASSERT_NE(upstream.Port(), 0u);
+  Relay relay;
+  ASSERT_TRUE(relay.Start({.simulatorPort = upstream.Port(), .recvTimeoutSeconds = 5}));
+  relayPort.store(relay.Port());
+
+  // The viewer gets the relay's error packet, not a 302 pointing back here.
+  const std::string answer = conn_testing::Exchange(relay.Port(), "GET /KIBO-1/5-1 HTTP/1.0\r\n\r\n");
+  EXPECT_EQ(answer.rfind("HTTP/1.0 500 ", 0), 0u) << answer;
+  EXPECT_EQ(answer.find("Location:"), std::string::npos) << answer;
+  EXPECT_EQ(relay.Stop(), 0);
+  const auto line = LogLine(relay.LogText(), "/KIBO-1/5-1");
+  ASSERT_FALSE(line.empty());
+  EXPECT_EQ(line[5], "500");
 }
 
 TEST(RelayProgram, ThreeHundredDrippingViewersAreDroppedAndOthersAnsweredAfterwards) {

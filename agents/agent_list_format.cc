@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
-#include "agents/hash_table_size.h"
+#include "base/hash_table_size.h"
 
 namespace agents {
 namespace {

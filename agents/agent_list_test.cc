@@ -16,7 +16,7 @@
 #include "agents/agent_list_format.h"
 #include "agents/agent_table.h"
 #include "agents/agent_testing.h"
-#include "agents/hash_table_size.h"
+#include "base/hash_table_size.h"
 #include "platform/event_log.h"
 #include "platform/sync.h"
 #include "platform/testing.h"

@@ -11,7 +11,7 @@
 
 #include "agents/agent_testing.h"
 #include "agents/simple_agents_testing.h"
-#include "poolmgr/eventually.h"
+#include "base/eventually_testing.h"
 #include "net/http_tables.h"
 #include "platform/event_store.h"
 #include "platform/testing.h"

@@ -6,7 +6,7 @@
 #include "net/http_tables.h"
 #include "net/iqrn_http.h"
 #include "net/qrn_http.h"
-#include "net/text_scan.h"
+#include "base/text_scan.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <new>
 
-#include "agents/hash_table_size.h"
+#include "base/hash_table_size.h"
 
 std::uint32_t CCacheTable::BucketCountFor(std::uint32_t expected) {
   return static_cast<std::uint32_t>(HashTableSize(std::clamp<std::size_t>(expected, kMinSizing, kMaxEntries)));

@@ -4,7 +4,7 @@
 
 #include "net/http_network.h"
 #include "net/http_tables.h"
-#include "net/text_scan.h"
+#include "base/text_scan.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "net/http_tables.h"
-#include "net/product_identity.h"
+#include "base/product_identity.h"
 #include "platform/system.h"
 
 namespace {

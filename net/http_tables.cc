@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <iterator>
 
-#include "net/text_scan.h"
+#include "base/text_scan.h"
 
 namespace net {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "net/product_identity.h"
+#include "base/product_identity.h"
 
 namespace net {
 

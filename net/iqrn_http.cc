@@ -6,7 +6,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "net/text_scan.h"
+#include "base/text_scan.h"
 #include "platform/trace.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "net/text_scan.h"
+#include "base/text_scan.h"
 #include "platform/trace.h"
 
 namespace {

@@ -10,7 +10,7 @@
 
 #include "net/bounded_text.h"
 #include "net/http_date.h"
-#include "net/product_identity.h"
+#include "base/product_identity.h"
 #include "net/qrn_http.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include "net/fetched_item.h"
 #include "net/http_date.h"
-#include "net/product_identity.h"
+#include "base/product_identity.h"
 #include "net/qrn_http.h"
 #include "platform/file.h"
 #include "platform/testing.h"

@@ -10,7 +10,7 @@
 #include <sched.h>
 
 #include "platform/sync.h"
-#include "poolmgr/eventually.h"
+#include "base/eventually_testing.h"
 #include "poolmgr/pool_results.h"
 
 namespace {

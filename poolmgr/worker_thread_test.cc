@@ -17,7 +17,7 @@
 #include "platform/sync.h"
 #include "platform/testing.h"
 #include "platform/trace.h"
-#include "poolmgr/eventually.h"
+#include "base/eventually_testing.h"
 
 ZONDREL_TRACE_MODULE("workertest")
 

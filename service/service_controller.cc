@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <ctime>
 
-#include "agents/admin_agent.h"
+#include "admin/admin_agent.h"
 #include "agents/agent_list.h"
 #include "agents/null_agent.h"
 #include "agents/pass_through_agent.h"
 #include "cache/proxy_agent.h"
-#include "net/conn/conn_mgr.h"
-#include "net/conn/listen_address.h"
-#include "net/conn/secret_agent.h"
+#include "conn/conn_mgr.h"
+#include "conn/listen_address.h"
+#include "conn/secret_agent.h"
 #include "platform/service_control.h"
 #include "platform/trace.h"
 #include "poolmgr/pool_manager.h"

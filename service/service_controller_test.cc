@@ -6,8 +6,8 @@
 
 #include "agents/agent_table.h"
 #include "config/cp_registry.h"
-#include "net/conn/conn_mgr.h"
-#include "net/conn/conn_testing.h"
+#include "conn/conn_mgr.h"
+#include "conn/conn_testing.h"
 #include "platform/socket.h"
 #include "platform/testing.h"
 #include "poolmgr/pool_manager.h"

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cache/kibo_folder.h"
-#include "net/product_identity.h"
+#include "base/kibo_folder.h"
+#include "base/product_identity.h"
 #include "platform/event_log.h"
 #include "platform/registry.h"
 #include "platform/system.h"

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <filesystem>
 
-#include "poolmgr/eventually.h"
+#include "base/eventually_testing.h"
 #include "txlog/log_testing.h"
 #include "txlog/transaction_log.h"
 

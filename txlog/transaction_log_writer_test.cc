@@ -10,7 +10,7 @@
 
 #include "platform/event_log.h"
 #include "platform/sync.h"
-#include "poolmgr/eventually.h"
+#include "base/eventually_testing.h"
 #include "txlog/log_testing.h"
 #include "txlog/transaction_log.h"
 

@@ -8,7 +8,7 @@
 #include "net/http_message.h"
 #include "net/http_network.h"
 #include "net/socket_request.h"
-#include "net/text_scan.h"
+#include "base/text_scan.h"
 #include "platform/trace.h"
 #include "upstream/request_text.h"
 #include "upstream/stream_abort.h"

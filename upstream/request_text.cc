@@ -1,7 +1,7 @@
 #include "upstream/request_text.h"
 
-#include "cache/kibo_folder.h"
-#include "net/text_scan.h"
+#include "base/kibo_folder.h"
+#include "base/text_scan.h"
 
 namespace upstream {
 namespace {

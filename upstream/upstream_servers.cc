@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "config/cp_registry.h"
-#include "net/text_scan.h"
+#include "base/text_scan.h"
 #include "platform/socket.h"
 
 namespace upstream {

@@ -1,11 +1,11 @@
 #include "tools/dcsim/dcsim_server.h"
 
-#include "cache/kibo_folder.h"
+#include "base/kibo_folder.h"
 #include "net/http_message.h"
 #include "net/http_network.h"
 #include "net/qrn_http.h"
 #include "net/socket_request.h"
-#include "net/text_scan.h"
+#include "base/text_scan.h"
 #include "platform/trace.h"
 #include "tools/dcsim/dcsim_content.h"
 

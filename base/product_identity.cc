@@ -1,9 +1,9 @@
-#include "net/product_identity.h"
+#include "base/product_identity.h"
 
 #include <cstdio>
 #include <string_view>
 
-#include "net/text_scan.h"
+#include "base/text_scan.h"
 #include "platform/system.h"
 
 namespace net {

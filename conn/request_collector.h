@@ -19,8 +19,8 @@
 #include <memory>
 #include <vector>
 
-#include "net/conn/client_request_params.h"
-#include "net/conn/collected_request.h"
+#include "conn/client_request_params.h"
+#include "conn/collected_request.h"
 #include "platform/socket.h"
 #include "platform/socket_poller.h"
 #include "platform/types.h"

@@ -1,4 +1,4 @@
-#include "agents/hash_table_size.h"
+#include "base/hash_table_size.h"
 
 namespace {
 

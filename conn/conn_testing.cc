@@ -1,4 +1,4 @@
-#include "net/conn/conn_testing.h"
+#include "conn/conn_testing.h"
 
 #include <filesystem>
 #include <thread>

@@ -17,7 +17,7 @@
 #include <mutex>
 #include <string>
 
-#include "net/conn/collected_request.h"
+#include "conn/collected_request.h"
 #include "platform/socket.h"
 #include "platform/socket_poller.h"
 #include "platform/sync.h"

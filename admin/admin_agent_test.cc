@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "agents/admin_agent.h"
+#include "admin/admin_agent.h"
 #include "cache/cache_dump.h"
 #include "cache/cache_testing.h"
 #include "cache/proxy_agent.h"

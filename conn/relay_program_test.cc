@@ -13,8 +13,8 @@
 #include <gtest/gtest.h>
 
 #include "config/cp_registry.h"
-#include "net/conn/conn_testing.h"
-#include "net/conn/relay_process_testing.h"
+#include "conn/conn_testing.h"
+#include "conn/relay_process_testing.h"
 #include "platform/socket.h"
 #include "platform/sync.h"
 #include "platform/testing.h"

@@ -2,7 +2,7 @@
 #include <array>
 #include <cstring>
 
-#include "cache/kibo_folder.h"
+#include "base/kibo_folder.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "net/conn/client_request_params.h"
+#include "conn/client_request_params.h"
 
 #include <cstring>
 

@@ -9,8 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#include "net/conn/conn_testing.h"
-#include "net/conn/relay_process_testing.h"
+#include "conn/conn_testing.h"
+#include "conn/relay_process_testing.h"
 #include "platform/socket.h"
 #include "platform/sync.h"
 #include "upstream/peer_process_testing.h"

@@ -1,9 +1,9 @@
-#include "agents/admin_agent.h"
+#include "admin/admin_agent.h"
 
-#include "cache/file_exception.h"
+#include "base/file_exception.h"
 #include "cache/proxy_agent.h"
 #include "net/qrn_http.h"
-#include "net/text_scan.h"
+#include "base/text_scan.h"
 #include "platform/event_log.h"
 #include "platform/file.h"
 #include "platform/trace.h"

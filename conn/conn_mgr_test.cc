@@ -1,7 +1,7 @@
 // The listener: start and stop, listen addresses, suspension while the pool
 // is full, and a process out of descriptors.
-#include "net/conn/conn_mgr.h"
-#include "net/conn/request_collector.h"
+#include "conn/conn_mgr.h"
+#include "conn/request_collector.h"
 
 #include <sys/resource.h>
 #include <sys/time.h>
@@ -13,8 +13,8 @@
 #include <gtest/gtest.h>
 
 #include "agents/agent_testing.h"
-#include "net/conn/conn_testing.h"
-#include "net/conn/listen_address.h"
+#include "conn/conn_testing.h"
+#include "conn/listen_address.h"
 #include "platform/sync.h"
 
 namespace {

@@ -1,10 +1,10 @@
-#include "net/conn/relay_process_testing.h"
+#include "conn/relay_process_testing.h"
 
 #include <filesystem>
 #include <sstream>
 
 #include "config/cp_registry.h"
-#include "net/conn/conn_testing.h"
+#include "conn/conn_testing.h"
 #include "platform/sync.h"
 #include "platform/testing.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "cache/file_exception.h"
+#include "base/file_exception.h"
 
 class CKiboFolder {
  public:

@@ -1,4 +1,4 @@
-#include "net/conn/request_collector.h"
+#include "conn/request_collector.h"
 
 #include <algorithm>
 #include <cstdio>

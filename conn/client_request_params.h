@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <memory>
 
-#include "net/conn/collected_request.h"
+#include "conn/collected_request.h"
 #include "platform/socket.h"
 #include "platform/types.h"
 #include "poolmgr/thread_params.h"

@@ -15,7 +15,7 @@
 #include <memory>
 #include <mutex>
 
-#include "net/conn/client_request_params.h"
+#include "conn/client_request_params.h"
 #include "platform/socket.h"
 #include "platform/types.h"
 #include "poolmgr/pool_thread.h"

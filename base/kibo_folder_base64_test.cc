@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "cache/kibo_folder.h"
+#include "base/kibo_folder.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "cache/kibo_folder.h"
+#include "base/kibo_folder.h"
 
 #include <algorithm>
 #include <ctime>

@@ -1,6 +1,6 @@
 // The request thread's cycle: read (with its limits), route, answer, log,
 // close; and what it leaves behind.
-#include "net/conn/secret_agent.h"
+#include "conn/secret_agent.h"
 
 #include <chrono>
 #include <sstream>
@@ -15,8 +15,8 @@
 #include "agents/agent_kind.h"
 #include "agents/agent_list.h"
 #include "agents/agent_testing.h"
-#include "net/conn/client_request_params.h"
-#include "net/conn/conn_testing.h"
+#include "conn/client_request_params.h"
+#include "conn/conn_testing.h"
 #include "platform/sync.h"
 #include "platform/testing.h"
 

@@ -1,4 +1,4 @@
-#include "cache/file_exception.h"
+#include "base/file_exception.h"
 
 namespace {
 

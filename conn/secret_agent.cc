@@ -1,4 +1,4 @@
-#include "net/conn/secret_agent.h"
+#include "conn/secret_agent.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "net/text_scan.h"
+#include "base/text_scan.h"
 
 #include <charconv>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "net/conn/listen_address.h"
+#include "conn/listen_address.h"
 
 #include <cctype>
 

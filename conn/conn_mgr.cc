@@ -1,13 +1,13 @@
-#include "net/conn/conn_mgr.h"
+#include "conn/conn_mgr.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
 
-#include "net/conn/client_request_params.h"
-#include "net/conn/connection_counters.h"
-#include "net/conn/request_collector.h"
-#include "net/conn/secret_agent.h"
+#include "conn/client_request_params.h"
+#include "conn/connection_counters.h"
+#include "conn/request_collector.h"
+#include "conn/secret_agent.h"
 #include "platform/trace.h"
 #include "poolmgr/pool_manager.h"
 #include "poolmgr/pool_results.h"

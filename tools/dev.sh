@@ -2,8 +2,13 @@
 # The project's two everyday commands.
 #   tools/dev.sh run    install what is missing, build, and start the relay in
 #                       console debug mode on a local machine root (./.machine)
-#   tools/dev.sh test   install what is missing, build, and run every test
-# Options through the environment: BUILD_DIR (default build), CMAKE_ARGS.
+#   tools/dev.sh test   install what is missing, build, and run every test:
+#                       the suite, the fuzz targets' short runs, the suite
+#                       under AddressSanitizer + UndefinedBehaviorSanitizer
+#                       and the concurrency-heavy test programs under
+#                       ThreadSanitizer
+# Options through the environment: BUILD_DIR (default build), CMAKE_ARGS,
+# ZONDREL_SANITIZERS=0 to leave out the two sanitizer passes.
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
@@ -36,6 +41,30 @@ install_missing() {
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
     [ -z "$guard" ] || $sudo rm -f "$guard"
+  fi
+}
+
+# Test programs run under ThreadSanitizer (a ctest label each).
+TSAN_TEST_PROGRAMS=(platform_tests regwrap_tests poolmgr_tests txlog_tests cache_tests conn_tests service_tests)
+
+# sanitizer_pass NAME CMAKE-OPTION... [-- TEST-PROGRAM...]: builds the tree
+# (or the named test programs and what they run) in $BUILD_DIR-NAME with
+# the options and runs their tests.
+sanitizer_pass() {
+  local name=$1 dir="$BUILD_DIR-$1" options=() programs=()
+  shift
+  while [ $# -gt 0 ] && [ "$1" != "--" ]; do options+=("$1"); shift; done
+  [ $# -eq 0 ] || { shift; programs=("$@"); }
+  echo "== tests under the $name build"
+  cmake -S "$ROOT_DIR" -B "$dir" -G Ninja -DZONDREL_BENCH=OFF "${options[@]}" >/dev/null
+  if [ ${#programs[@]} -eq 0 ]; then
+    cmake --build "$dir" -j "$(nproc)"
+    (cd "$dir" && ctest --output-on-failure -j "$(nproc)" --timeout 600)
+  else
+    cmake --build "$dir" -j "$(nproc)" --target "${programs[@]}"
+    local labels
+    labels=$(IFS='|'; echo "^(${programs[*]})\$")
+    (cd "$dir" && ctest --output-on-failure -j "$(nproc)" --timeout 600 -L "$labels")
   fi
 }
 
@@ -77,6 +106,11 @@ case "${1:-}" in
       -DCMAKE_CXX_COMPILER=clang++ -DZONDREL_FUZZ=ON -DZONDREL_BENCH=OFF >/dev/null
     cmake --build "$BUILD_DIR-fuzz" -j "$(nproc)" --target fuzz/all
     (cd "$BUILD_DIR-fuzz" && ctest --output-on-failure -j "$(nproc)" -R '_fuzz_30s$')
+    if [ "${ZONDREL_SANITIZERS:-1}" != 0 ]; then
+      sanitizer_pass asan -DZONDREL_ASAN=ON
+      # The programs whose tests run many threads against each other.
+      sanitizer_pass tsan -DZONDREL_TSAN=ON -- "${TSAN_TEST_PROGRAMS[@]}"
+    fi
     ;;
   *)
     echo "usage: tools/dev.sh run|test" >&2

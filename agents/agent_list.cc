@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "agents/agent_list_format.h"
+#include "base/trace_bits.h"
 #include "net/http_tables.h"
 #include "platform/event_log.h"
 #include "platform/file.h"
@@ -14,8 +15,6 @@
 #include "upstream/http_stream.h"
 
 namespace {
-
-constexpr platform::DWORD kTraceAgentList = 0x10000;
 
 // Event reports of the agent list.
 constexpr platform::WORD kListCategory = 23;
@@ -103,7 +102,7 @@ int CAgentList::Refresh(int mode) {
       data.empty() ? agents::ListParse::kRejected : agents::ParseAgentList(data, idle.map, kMaxEntries, count);
   if (parsed == agents::ListParse::kRejected) {
     if (!data.empty()) {
-      trace(kTraceAgentList, "CAgentList: list from %s rejected, entry count %llu\n",
+      trace(trace_bits::kAgentList, "CAgentList: list from %s rejected, entry count %llu\n",
             fetched ? "upstream" : m_FilePath.c_str(), static_cast<unsigned long long>(count));
       if (count > kMaxEntries) {
         ReportListError(platform::EVENTLOG_ERROR_TYPE, kEventUnreadableList,
@@ -114,14 +113,14 @@ int CAgentList::Refresh(int mode) {
     return 0;
   }
   if (parsed == agents::ListParse::kWithErrors) {
-    trace(kTraceAgentList, "CAgentList: list from %s has lines that are no entries\n",
+    trace(trace_bits::kAgentList, "CAgentList: list from %s has lines that are no entries\n",
           fetched ? "upstream" : m_FilePath.c_str());
   } else if (fetched) {
     StoreOnDisk(data);
   }
   AddDefaults(idle.map);
   m_InUse.store(static_cast<std::uint16_t>(1 - m_InUse.load()));
-  trace(kTraceAgentList, "CAgentList: %zu categories in use\n", idle.map.size());
+  trace(trace_bits::kAgentList, "CAgentList: %zu categories in use\n", idle.map.size());
   return 1;
 }
 
@@ -134,7 +133,7 @@ void CAgentList::AddDefaults(Map& map) {
     if (agents::ParseAgentEntry(text, category, value)) {
       map[category] = value;
     } else {
-      trace(kTraceAgentList, "CAgentList: default entry [%s] is not \"category,value\"\n", text.c_str());
+      trace(trace_bits::kAgentList, "CAgentList: default entry [%s] is not \"category,value\"\n", text.c_str());
     }
   }
 }

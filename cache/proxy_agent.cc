@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/trace_bits.h"
 #include "cache/piece_sender.h"
 #include "net/qrn_http.h"
 #include "platform/event_log.h"
@@ -12,8 +13,6 @@
 #include "txlog/transaction_log_entry.h"
 
 namespace {
-
-constexpr platform::DWORD kTraceCache = 0x2000;
 
 constexpr platform::WORD kAgentCategory = 19;
 constexpr platform::DWORD kEventStarted = 0x40000834;
@@ -53,7 +52,7 @@ CProxyAgent::~CProxyAgent() { m_Cache.Destroy(); }
 int CProxyAgent::HTTPProcess(platform::SOCKET socket, unsigned long& bytesSent, QRNHTTP* request,
                              CPTransactionLogEntry* logEntry) {
   if (request == nullptr) return 0;
-  trace(kTraceCache, "CProxyAgent.DealWithProxyContent(): Processing category ID %d\n", request->GetCategory());
+  trace(trace_bits::kProxy, "CProxyAgent.DealWithProxyContent(): Processing category ID %d\n", request->GetCategory());
   try {
     CCacheResponse items;
     CUpstreamResult result;
@@ -88,7 +87,8 @@ int CProxyAgent::HTTPProcess(platform::SOCKET socket, unsigned long& bytesSent, 
 int CProxyAgent::HTTPSendResponse(platform::SOCKET socket, unsigned long& bytesSent, QRNHTTP* request,
                                   const CCacheResponse* items, int flag) {
   if (request == nullptr || items == nullptr) return 0;
-  trace(kTraceCache, "CProxyAgent::HTTPSendResponse - going to send %d items\n", static_cast<int>(items->Count()));
+  trace(trace_bits::kProxy, "CProxyAgent::HTTPSendResponse - going to send %d items\n",
+        static_cast<int>(items->Count()));
   const bool head = request->GetMethod() == QRNHTTP::eHEAD;
   unsigned long contentLength = static_cast<unsigned long>(items->DataLength());
   const HTTPText prefix =

@@ -5,6 +5,7 @@
 
 #include "base/kibo_folder.h"
 #include "base/product_identity.h"
+#include "base/trace_bits.h"
 #include "platform/event_log.h"
 #include "platform/registry.h"
 #include "platform/system.h"
@@ -13,9 +14,6 @@
 using platform::DWORD;
 
 namespace {
-
-constexpr DWORD kTraceConfig = 0x1;
-constexpr DWORD kTraceLog = 0x80;
 
 // Event log entries of the log's writer.
 constexpr platform::WORD kLogCategory = 5;
@@ -95,14 +93,14 @@ int CPTransactionLog::Init(const char* fieldList, const char* prefix,
     m_FileNumberValueName = fileNumberValueName != nullptr ? fileNumberValueName : "";
     const DWORD fallback = 1;
     m_CurrentFileNumber = m_Settings.GetValue(m_FileNumberValueName.c_str(), fallback);
-    trace(kTraceConfig, "CPRegistry(%s, %u) = %u\n", m_FileNumberValueName.c_str(), fallback,
+    trace(trace_bits::kConfig, "CPRegistry(%s, %u) = %u\n", m_FileNumberValueName.c_str(), fallback,
           m_CurrentFileNumber);
     m_CurrentFileName = FileNameLocked();
   }
   try {
     CKiboFolder::CreateDirectoryPath(m_Directory);
   } catch (const CFileException& error) {
-    trace(kTraceLog, "CPTransactionLog: cannot create the log directory %s\n", error.what());
+    trace(trace_bits::kThreads, "CPTransactionLog: cannot create the log directory %s\n", error.what());
     return 0;
   }
   m_Initialised = true;
@@ -200,7 +198,7 @@ bool CPTransactionLog::OpenCurrentFileLocked() {
   }
   if (!m_File) {
     const CFileException error(platform::GetLastError(), m_CurrentFileName);
-    trace(kTraceLog, "CPTransactionLog: Error opening file %s\n", error.what());
+    trace(trace_bits::kThreads, "CPTransactionLog: Error opening file %s\n", error.what());
     platform::ReportEvent(platform::EVENTLOG_ERROR_TYPE, kLogCategory, kEventOpenFailed,
                           kLogViewBits, {m_CurrentFileName, error.Reason()});
     m_Suspended.store(true);
@@ -211,7 +209,7 @@ bool CPTransactionLog::OpenCurrentFileLocked() {
 
 void CPTransactionLog::ReportWriteError(DWORD errorCode) {
   const CFileException error(errorCode, m_CurrentFileName);
-  trace(kTraceLog, "CPTransactionLog: Error writing file %s\n", error.what());
+  trace(trace_bits::kThreads, "CPTransactionLog: Error writing file %s\n", error.what());
   platform::ReportEvent(platform::EVENTLOG_ERROR_TYPE, kLogCategory, kEventWriteFailed,
                         kLogViewBits, {m_CurrentFileName, error.Reason()});
 }
@@ -222,7 +220,7 @@ void CPTransactionLog::Purge() {
     CKiboFolder::DeleteAgedFiles(m_Directory, m_Prefix + "*" + m_Extension, days);
   } catch (const CFileException& error) {
     // Tried again at the next purge.
-    trace(kTraceLog, "CPTransactionLog: purge stopped: %s\n", error.what());
+    trace(trace_bits::kThreads, "CPTransactionLog: purge stopped: %s\n", error.what());
   }
 }
 

@@ -45,7 +45,7 @@ int CAdminAgent::HTTPProcess(platform::SOCKET socket, unsigned long& bytesSent, 
   const std::string command = arguments.front();
   arguments.erase(arguments.begin());
   if (net::EqualsNoCase(command, kDumpCommand)) return DumpProxyCache(socket, bytesSent, request, logEntry);
-  trace(trace_bits::kProxy, "CAdminAgent::HTTPProcess - unknown command \"%s\"\n", command.c_str());
+  trace(trace_bits::kRequest, "CAdminAgent::HTTPProcess - unknown command \"%s\"\n", command.c_str());
   return Answer(socket, bytesSent, request, logEntry, 400, "Unknown administrative command");
 }
 
@@ -70,7 +70,7 @@ int CAdminAgent::DumpProxyCache(platform::SOCKET socket, unsigned long& bytesSen
   }
   const int written = m_ProxyAgent->DumpCache(*file, flags);
   file.reset();
-  trace(trace_bits::kProxy, "CAdminAgent::DumpProxyCache - %s \"%s\" with flags 0x%X\n",
+  trace(trace_bits::kRequest, "CAdminAgent::DumpProxyCache - %s \"%s\" with flags 0x%X\n",
         written != 0 ? "wrote" : "failed to write", path.c_str(), flags);
   Answer(socket, bytesSent, request, logEntry, written != 0 ? 204 : 500, nullptr);
   return written;

@@ -8,18 +8,13 @@
 #include <string_view>
 #include <vector>
 
+#include "base/event_catalogue.h"
 #include "base/trace_bits.h"
 #include "net/http_tables.h"
-#include "platform/event_log.h"
 #include "platform/sync.h"
 #include "platform/trace.h"
 
 namespace {
-
-// "Error sending response to client", a warning for the operator.
-constexpr platform::WORD kSendCategory = 11;
-constexpr platform::DWORD kEventSendFailed = 0x80000072;
-constexpr platform::DWORD kSendViewBit = 0x80;
 
 struct SendErrorText {
   int error;
@@ -56,7 +51,7 @@ void KeepSocketError(int error) { platform::SetLastError(static_cast<platform::D
 
 void ReportSendFailure(const char* step) {
   const std::string error = std::to_string(platform::GetLastError());
-  platform::ReportEvent(platform::EVENTLOG_WARNING_TYPE, kSendCategory, kEventSendFailed, kSendViewBit, {error, step});
+  events::Report<events::kAgentSendFailed>(error, step);
 }
 
 // Reads until `length` bytes are in or the file ends: the bytes read, or -1.

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "agents/agent_list_format.h"
+#include "base/event_catalogue.h"
 #include "base/trace_bits.h"
 #include "net/http_tables.h"
-#include "platform/event_log.h"
 #include "platform/file.h"
 #include "platform/sync.h"
 #include "platform/trace.h"
@@ -16,20 +16,8 @@
 
 namespace {
 
-// Event reports of the agent list.
-constexpr platform::WORD kListCategory = 23;
-constexpr platform::DWORD kListViewBit = 0x80;
-constexpr platform::DWORD kEventFileError = 0xC0000065;
-constexpr platform::DWORD kEventReplaceFailed = 0xC000006A;
-constexpr platform::DWORD kEventUpstreamStatus = 0xC000006E;
-constexpr platform::DWORD kEventUnreadableList = 0xC000006F;
-
 constexpr const char* kListPath = "/KIBO-1/67328-1";
 constexpr int kReplaceAttempts = 100;
-
-void ReportListError(platform::WORD type, platform::DWORD eventId, std::initializer_list<std::string_view> strings) {
-  platform::ReportEvent(type, kListCategory, eventId, kListViewBit, strings);
-}
 
 }  // namespace
 
@@ -105,8 +93,7 @@ int CAgentList::Refresh(int mode) {
       trace(trace_bits::kAgentList, "CAgentList: list from %s rejected, entry count %llu\n",
             fetched ? "upstream" : m_FilePath.c_str(), static_cast<unsigned long long>(count));
       if (count > kMaxEntries) {
-        ReportListError(platform::EVENTLOG_ERROR_TYPE, kEventUnreadableList,
-                        {std::to_string(count), fetched ? kListPath : m_FilePath});
+        events::Report<events::kAgentListUnreadable>(std::to_string(count), fetched ? kListPath : m_FilePath);
       }
     }
     AddDefaults(idle.map);
@@ -141,14 +128,12 @@ void CAgentList::AddDefaults(Map& map) {
 std::string CAgentList::ReadFromDisk() {
   std::unique_ptr<platform::File> file = platform::File::Open(m_FilePath, platform::File::Mode::kRead);
   if (file == nullptr) {
-    ReportListError(platform::EVENTLOG_WARNING_TYPE, kEventFileError,
-                    {std::to_string(platform::GetLastError()), m_FilePath});
+    events::Report<events::kAgentListReadFailed>(std::to_string(platform::GetLastError()), m_FilePath);
     return {};
   }
   const long long size = file->Size();
   if (size < 0 || size > static_cast<long long>(kMaxListBytes)) {
-    ReportListError(platform::EVENTLOG_WARNING_TYPE, kEventFileError,
-                    {std::to_string(platform::kErrorInvalidData), m_FilePath});
+    events::Report<events::kAgentListReadFailed>(std::to_string(platform::kErrorInvalidData), m_FilePath);
     return {};
   }
   std::string data(static_cast<std::size_t>(size), '\0');
@@ -159,8 +144,7 @@ std::string CAgentList::ReadFromDisk() {
     done += static_cast<std::size_t>(got);
   }
   if (done < data.size()) {
-    ReportListError(platform::EVENTLOG_WARNING_TYPE, kEventFileError,
-                    {std::to_string(platform::kErrorReadFault), m_FilePath});
+    events::Report<events::kAgentListReadFailed>(std::to_string(platform::kErrorReadFault), m_FilePath);
     return {};
   }
   return data;
@@ -172,7 +156,7 @@ std::string CAgentList::FetchFromUpstream() {
   const int status = stream.OpenAndGetHeader(UpstreamRequest(), header);
   if (status != 200) {
     stream.Close();
-    ReportListError(platform::EVENTLOG_ERROR_TYPE, kEventUpstreamStatus, {std::to_string(status)});
+    events::Report<events::kAgentListNotFetched>(std::to_string(status));
     return {};
   }
   // The body is read into a buffer of the announced size, never more.
@@ -193,7 +177,7 @@ std::string CAgentList::FetchFromUpstream() {
   }
   stream.Close();
   if (!complete) {
-    ReportListError(platform::EVENTLOG_ERROR_TYPE, kEventUnreadableList, {std::to_string(length), kListPath});
+    events::Report<events::kAgentListUnreadable>(std::to_string(length), kListPath);
     return {};
   }
   return data;
@@ -207,8 +191,7 @@ bool CAgentList::StoreOnDisk(const std::string& data) {
   std::filesystem::remove(temporary, error);
   std::unique_ptr<platform::File> file = platform::File::Open(temporary, platform::File::Mode::kCreateNew);
   if (file == nullptr || file->Write(data.data(), data.size()) < 0 || !file->Flush()) {
-    ReportListError(platform::EVENTLOG_ERROR_TYPE, kEventFileError,
-                    {std::to_string(platform::GetLastError()), temporary});
+    events::Report<events::kAgentListStoreFailed>(std::to_string(platform::GetLastError()), temporary);
     file.reset();
     std::filesystem::remove(temporary, error);
     return false;
@@ -220,7 +203,7 @@ bool CAgentList::StoreOnDisk(const std::string& data) {
     if (!error) return true;
     platform::Sleep(10);
   }
-  ReportListError(platform::EVENTLOG_ERROR_TYPE, kEventReplaceFailed, {temporary, m_FilePath});
+  events::Report<events::kAgentListReplaceFailed>(temporary, m_FilePath);
   std::filesystem::remove(temporary, error);
   return false;
 }

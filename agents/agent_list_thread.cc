@@ -3,24 +3,19 @@
 #include <ctime>
 
 #include "agents/agent_list.h"
+#include "base/event_catalogue.h"
 #include "base/trace_bits.h"
-#include "platform/event_log.h"
 #include "platform/sync.h"
 #include "platform/trace.h"
 #include "poolmgr/worker_thread.h"
 
 namespace {
 
-constexpr platform::WORD kListCategory = 23;
-constexpr platform::DWORD kRefreshViewBit = 1;
-constexpr platform::DWORD kEventRefreshed = 0x400007E4;
-constexpr platform::DWORD kEventRefreshFailed = 0xC00007E5;
-
 void ReportOutcome(bool refreshed) {
   if (refreshed) {
-    platform::ReportEvent(platform::EVENTLOG_INFORMATION_TYPE, kListCategory, kEventRefreshed, kRefreshViewBit, {});
+    events::Report<events::kAgentListLoaded>();
   } else {
-    platform::ReportEvent(platform::EVENTLOG_ERROR_TYPE, kListCategory, kEventRefreshFailed, kRefreshViewBit, {});
+    events::Report<events::kAgentListNotLoaded>();
   }
 }
 

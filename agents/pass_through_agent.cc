@@ -3,19 +3,14 @@
 #include <algorithm>
 #include <string>
 
+#include "base/event_catalogue.h"
 #include "base/trace_bits.h"
 #include "net/http_tables.h"
-#include "platform/event_log.h"
 #include "platform/trace.h"
 #include "txlog/transaction_log_entry.h"
 #include "upstream/http_stream.h"
 
 namespace {
-
-// "Error sending response to client", a warning for the operator.
-constexpr platform::WORD kSendCategory = 11;
-constexpr platform::DWORD kEventSendFailed = 0x80000072;
-constexpr platform::DWORD kSendViewBit = 0x80;
 
 // The header with "Via: <product>" as its last line, when it has line ends
 // to put it behind.
@@ -98,8 +93,7 @@ int CPassThroughAgent::HTTPProcess(platform::SOCKET socket, unsigned long& bytes
   if (!sent) {
     status = 408;
     trace(trace_bits::kSend, "CPassThroughAgent.HTTPProcess(): Error sending response for category ID %d\n", category);
-    platform::ReportEvent(platform::EVENTLOG_WARNING_TYPE, kSendCategory, kEventSendFailed, kSendViewBit,
-                          {std::to_string(platform::GetLastError()), "Sending pass-thru response"});
+    events::Report<events::kAgentSendFailed>(std::to_string(platform::GetLastError()), "Sending pass-thru response");
   } else {
     trace(trace_bits::kSend, "CPassThroughAgent.HTTPProcess(): Sent response for category ID %d\n", category);
   }

@@ -7,24 +7,17 @@
 #include <string_view>
 #include <thread>
 
+#include "base/event_catalogue.h"
 #include "base/trace_bits.h"
 #include "cache/cache_dump.h"
 #include "cache/cache_fetch_request.h"
 #include "cache/cache_refresh_thread.h"
 #include "cache/cache_stream_reader.h"
 #include "net/qrn_http.h"
-#include "platform/event_log.h"
 #include "platform/trace.h"
 #include "poolmgr/pool_manager.h"
 
 namespace {
-
-// Operator events of the upstream fetch.
-constexpr platform::WORD kUpstreamCategory = 18;
-constexpr platform::DWORD kEventNoDataCenter = 0xC000006E;
-constexpr platform::DWORD kNoDataCenterViewBit = 0x2;
-constexpr platform::DWORD kEventReadFailed = 0xC000006F;
-constexpr platform::DWORD kReadFailedViewBit = 0x80;
 
 constexpr const char* kNoDataCenterText = "Unable to connect to the DataCenter to perform requested task";
 constexpr const char* kReadFailedText = "Error reading response from the DataCenter";
@@ -318,8 +311,7 @@ bool CProxyCache::Fetch(const QRNHTTP& request, CCacheEntry& entry, const std::s
     stream.Close();
     if (upstream.host.empty()) {
       trace(trace_bits::kProxy, "CProxyCache::Fetch - ERROR CONNECTING TO ANY HOST\n");
-      platform::ReportEventLimited(kEventWindowSeconds, kEventRepeats, platform::EVENTLOG_ERROR_TYPE,
-                                   kUpstreamCategory, kEventNoDataCenter, kNoDataCenterViewBit, {});
+      events::ReportLimited<events::kCacheNoDataCenter>(kEventWindowSeconds, kEventRepeats);
       result.reason = kNoDataCenterText;
     } else {
       trace(trace_bits::kProxy, "CProxyCache::Fetch - HTTP ERROR %d RETURNED BY HOST %s:%d\n", status,
@@ -349,8 +341,7 @@ bool CProxyCache::Fetch(const QRNHTTP& request, CCacheEntry& entry, const std::s
       result.reason = kReadFailedText;
       return false;
     case CCacheStreamReader::eReadFailed:
-      platform::ReportEventLimited(kEventWindowSeconds, kEventRepeats, platform::EVENTLOG_ERROR_TYPE,
-                                   kUpstreamCategory, kEventReadFailed, kReadFailedViewBit, {});
+      events::ReportLimited<events::kCacheReadFailed>(kEventWindowSeconds, kEventRepeats);
       result.reason = kReadFailedText;
       return false;
   }

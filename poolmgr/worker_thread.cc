@@ -5,18 +5,14 @@
 #include <exception>
 #include <span>
 
+#include "base/event_catalogue.h"
 #include "base/trace_bits.h"
-#include "platform/event_log.h"
 #include "platform/trace.h"
 
 using platform::DWORD;
 
 namespace {
 
-// Event log entry for an event that could not be created.
-constexpr platform::WORD kWorkerCategory = 28;
-constexpr DWORD kEventCannotCreateEvent = 0xC00008CA;
-constexpr DWORD kWorkerViewBits = 1;
 // Longer waits are made of several platform waits.
 constexpr std::uint64_t kLongestSingleWaitMs = 0x7FFFFFFF;
 constexpr DWORD kFailedWaitSliceMs = 100;
@@ -49,8 +45,7 @@ DWORD WaitAtMost(std::span<platform::Waitable* const> objects, std::uint64_t mil
 }
 
 void ReportCannotCreate(const char* which, const std::string& threadName, DWORD error) {
-  platform::ReportEvent(platform::EVENTLOG_ERROR_TYPE, kWorkerCategory, kEventCannotCreateEvent,
-                        kWorkerViewBits, {which, threadName, std::to_string(error)});
+  events::Report<events::kWorkerEventFailed>(which, threadName, std::to_string(error));
 }
 
 }  // namespace

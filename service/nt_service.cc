@@ -183,7 +183,7 @@ int CNTService::Install() {
   if (performance.Open(1)) performance.Close(0);
   platform::CEventLog source({}, m_szEventMessageFile);
   source.Register(15, 100);
-  LogEvent(platform::EVENTLOG_INFORMATION_TYPE, kEventInstalled, m_szServiceName.c_str());
+  LogEvent<events::kServiceInstalled>(m_szServiceName.c_str());
   return 1;
 }
 
@@ -194,11 +194,11 @@ int CNTService::Uninstall() {
     if (!manager) return 0;
     ScHandle service(platform::OpenService(manager.handle, m_szServiceName, platform::DELETE_ACCESS));
     if (service && platform::DeleteService(service.handle)) {
-      LogEvent(platform::EVENTLOG_INFORMATION_TYPE, kEventRemoved, m_szServiceName.c_str());
+      LogEvent<events::kServiceRemoved>(m_szServiceName.c_str());
       result = 1;
     } else {
       DWORD error = platform::GetLastError();
-      LogEvent(platform::EVENTLOG_ERROR_TYPE, kEventNotRemoved, m_szServiceName.c_str());
+      LogEvent<events::kServiceNotRemoved>(m_szServiceName.c_str());
       platform::SetLastError(error);
     }
   }
@@ -234,7 +234,7 @@ void CNTService::ServiceMain(DWORD argc, char** argv) {
   if (!self->m_bDebugging) {
     self->m_hServiceStatus = platform::RegisterServiceCtrlHandler(self->m_szServiceName, Handler);
     if (self->m_hServiceStatus == nullptr) {
-      self->LogEvent(platform::EVENTLOG_ERROR_TYPE, kEventCtrlHandlerNotInstalled);
+      self->LogEvent<events::kServiceNoCtrlHandler>();
       return;
     }
   }
@@ -265,11 +265,11 @@ int CNTService::Initialize() {
     m_Status.dwWin32ExitCode = error;
   }
   if (!ok) {
-    LogEvent(platform::EVENTLOG_ERROR_TYPE, kEventFailedInit);
+    LogEvent<events::kServiceInitFailed>();
     SetStatus(platform::SERVICE_STOPPED, 0, 0, "Stopped");
     return 0;
   }
-  LogEvent(platform::EVENTLOG_INFORMATION_TYPE, kEventStarted);
+  LogEvent<events::kServiceStarted>();
   SetStatus(platform::SERVICE_RUNNING, 0, 0, "Running");
   trace(trace_bits::kService, "NTService: Leaving CNTService::Initialize()\n");
   return 1;
@@ -294,7 +294,7 @@ void CNTService::Handler(DWORD control) {
         self->m_Status.dwCheckPoint = 0xFFFFFFFF;
         self->m_Status.dwWaitHint = 0;
       }
-      self->LogEvent(platform::EVENTLOG_INFORMATION_TYPE, kEventStopped);
+      self->LogEvent<events::kServiceStopped>();
       break;
     case platform::SERVICE_CONTROL_PAUSE:
       self->OnPause();
@@ -315,7 +315,7 @@ void CNTService::Handler(DWORD control) {
       break;
     default:
       if (control < 128 || !self->OnUserControl(control)) {
-        self->LogEvent(platform::EVENTLOG_ERROR_TYPE, kEventBadRequest);
+        self->LogEvent<events::kServiceBadRequest>();
       }
       break;
   }

@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/event_catalogue.h"
 #include "base/kibo_folder.h"
 #include "base/product_identity.h"
 #include "base/trace_bits.h"
-#include "platform/event_log.h"
 #include "platform/registry.h"
 #include "platform/system.h"
 #include "platform/trace.h"
@@ -14,13 +14,6 @@
 using platform::DWORD;
 
 namespace {
-
-// Event log entries of the log's writer.
-constexpr platform::WORD kLogCategory = 5;
-constexpr DWORD kEventOpenFailed = 0xC0000065;   // "Error opening file %1 : %2"
-constexpr DWORD kEventWriteFailed = 0xC0000067;  // "Error writing file %1 : %2"
-constexpr DWORD kEventTooManyErrors = 0xC00007F8;
-constexpr DWORD kLogViewBits = 1;
 
 constexpr std::int32_t kFlushPeriodSeconds = 60;
 constexpr std::int32_t kDisabledPeriodSeconds = 600;
@@ -199,8 +192,7 @@ bool CPTransactionLog::OpenCurrentFileLocked() {
   if (!m_File) {
     const CFileException error(platform::GetLastError(), m_CurrentFileName);
     trace(trace_bits::kThreads, "CPTransactionLog: Error opening file %s\n", error.what());
-    platform::ReportEvent(platform::EVENTLOG_ERROR_TYPE, kLogCategory, kEventOpenFailed,
-                          kLogViewBits, {m_CurrentFileName, error.Reason()});
+    events::Report<events::kLogOpenFailed>(m_CurrentFileName, error.Reason());
     m_Suspended.store(true);
     return false;
   }
@@ -210,8 +202,7 @@ bool CPTransactionLog::OpenCurrentFileLocked() {
 void CPTransactionLog::ReportWriteError(DWORD errorCode) {
   const CFileException error(errorCode, m_CurrentFileName);
   trace(trace_bits::kThreads, "CPTransactionLog: Error writing file %s\n", error.what());
-  platform::ReportEvent(platform::EVENTLOG_ERROR_TYPE, kLogCategory, kEventWriteFailed,
-                        kLogViewBits, {m_CurrentFileName, error.Reason()});
+  events::Report<events::kLogWriteFailed>(m_CurrentFileName, error.Reason());
 }
 
 void CPTransactionLog::Purge() {
@@ -237,8 +228,7 @@ bool CPTransactionLog::WriterFlush() {
   if (m_ConsecutiveFailures.fetch_add(1) + 1 < kFailuresBeforePause) return true;
 
   m_Suspended.store(true);
-  platform::ReportEvent(platform::EVENTLOG_ERROR_TYPE, kLogCategory, kEventTooManyErrors,
-                        kLogViewBits, {kPauseMinutesText});
+  events::Report<events::kLogPaused>(kPauseMinutesText);
   if (WaitFor(kPauseSeconds, false) == kWakeStop) return false;
   m_Suspended.store(false);
   m_ConsecutiveFailures.store(0);

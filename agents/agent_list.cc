@@ -93,7 +93,7 @@ int CAgentList::Refresh(int mode) {
       trace(trace_bits::kAgentList, "CAgentList: list from %s rejected, entry count %llu\n",
             fetched ? "upstream" : m_FilePath.c_str(), static_cast<unsigned long long>(count));
       if (count > kMaxEntries) {
-        events::Report<events::kAgentListUnreadable>(std::to_string(count), fetched ? kListPath : m_FilePath);
+        events::Report<events::kAgentListUnreadable>();
       }
     }
     AddDefaults(idle.map);
@@ -156,7 +156,8 @@ std::string CAgentList::FetchFromUpstream() {
   const int status = stream.OpenAndGetHeader(UpstreamRequest(), header);
   if (status != 200) {
     stream.Close();
-    events::Report<events::kAgentListNotFetched>(std::to_string(status));
+    trace(trace_bits::kAgentList, "CAgentList: no list from upstream, status %d\n", status);
+    events::Report<events::kAgentListNotFetched>();
     return {};
   }
   // The body is read into a buffer of the announced size, never more.
@@ -177,7 +178,8 @@ std::string CAgentList::FetchFromUpstream() {
   }
   stream.Close();
   if (!complete) {
-    events::Report<events::kAgentListUnreadable>(std::to_string(length), kListPath);
+    trace(trace_bits::kAgentList, "CAgentList: list from upstream unread, Content-Length %d\n", length);
+    events::Report<events::kAgentListUnreadable>();
     return {};
   }
   return data;

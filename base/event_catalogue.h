@@ -70,8 +70,8 @@ inline constexpr Entry kProxyAgentException{kError, 19, 0xC0000079, 1, 1};
 inline constexpr Entry kAgentListReadFailed{kWarning, 23, 0xC0000065, 0x80, 2};
 inline constexpr Entry kAgentListStoreFailed{kError, 23, 0xC0000065, 0x80, 2};
 inline constexpr Entry kAgentListReplaceFailed{kError, 23, 0xC000006A, 0x80, 2};  // both names
-inline constexpr Entry kAgentListNotFetched{kError, 23, 0xC000006E, 0x80, 1};
-inline constexpr Entry kAgentListUnreadable{kError, 23, 0xC000006F, 0x80, 2};
+inline constexpr Entry kAgentListNotFetched{kError, 23, 0xC000006E, 0x80, 0};
+inline constexpr Entry kAgentListUnreadable{kError, 23, 0xC000006F, 0x80, 0};
 inline constexpr Entry kAgentListLoaded{kInformation, 23, 0x400007E4, 1, 0};
 inline constexpr Entry kAgentListNotLoaded{kError, 23, 0xC00007E5, 1, 0};
 

@@ -7,6 +7,7 @@
 
 #include "agents/agent_list_format.h"
 #include "base/event_catalogue.h"
+#include "base/file_exception.h"
 #include "base/trace_bits.h"
 #include "net/http_tables.h"
 #include "platform/file.h"
@@ -18,6 +19,12 @@ namespace {
 
 constexpr const char* kListPath = "/KIBO-1/67328-1";
 constexpr int kReplaceAttempts = 100;
+
+// The file first and then what went wrong, as the text of the event reads.
+template <const events::Entry& E>
+void ReportFileError(platform::DWORD error, const std::string& path) {
+  events::Report<E>(path, CFileException(error, path).Reason());
+}
 
 }  // namespace
 
@@ -128,12 +135,12 @@ void CAgentList::AddDefaults(Map& map) {
 std::string CAgentList::ReadFromDisk() {
   std::unique_ptr<platform::File> file = platform::File::Open(m_FilePath, platform::File::Mode::kRead);
   if (file == nullptr) {
-    events::Report<events::kAgentListReadFailed>(std::to_string(platform::GetLastError()), m_FilePath);
+    ReportFileError<events::kAgentListReadFailed>(platform::GetLastError(), m_FilePath);
     return {};
   }
   const long long size = file->Size();
   if (size < 0 || size > static_cast<long long>(kMaxListBytes)) {
-    events::Report<events::kAgentListReadFailed>(std::to_string(platform::kErrorInvalidData), m_FilePath);
+    ReportFileError<events::kAgentListReadFailed>(platform::kErrorInvalidData, m_FilePath);
     return {};
   }
   std::string data(static_cast<std::size_t>(size), '\0');
@@ -144,7 +151,7 @@ std::string CAgentList::ReadFromDisk() {
     done += static_cast<std::size_t>(got);
   }
   if (done < data.size()) {
-    events::Report<events::kAgentListReadFailed>(std::to_string(platform::kErrorReadFault), m_FilePath);
+    ReportFileError<events::kAgentListReadFailed>(platform::kErrorReadFault, m_FilePath);
     return {};
   }
   return data;
@@ -193,7 +200,7 @@ bool CAgentList::StoreOnDisk(const std::string& data) {
   std::filesystem::remove(temporary, error);
   std::unique_ptr<platform::File> file = platform::File::Open(temporary, platform::File::Mode::kCreateNew);
   if (file == nullptr || file->Write(data.data(), data.size()) < 0 || !file->Flush()) {
-    events::Report<events::kAgentListStoreFailed>(std::to_string(platform::GetLastError()), temporary);
+    ReportFileError<events::kAgentListStoreFailed>(platform::GetLastError(), temporary);
     file.reset();
     std::filesystem::remove(temporary, error);
     return false;

@@ -66,7 +66,7 @@ inline constexpr Entry kProxyAgentStarted{kInformation, 19, 0x40000834, 1, 0};
 inline constexpr Entry kProxyAgentStartFailed{kError, 19, 0xC0000835, 1, 0};
 inline constexpr Entry kProxyAgentException{kError, 19, 0xC0000079, 1, 1};
 
-// Agent list (category 23). File errors: error number and file name.
+// Agent list (category 23). File errors: file name and reason.
 inline constexpr Entry kAgentListReadFailed{kWarning, 23, 0xC0000065, 0x80, 2};
 inline constexpr Entry kAgentListStoreFailed{kError, 23, 0xC0000065, 0x80, 2};
 inline constexpr Entry kAgentListReplaceFailed{kError, 23, 0xC000006A, 0x80, 2};  // both names

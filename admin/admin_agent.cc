@@ -1,23 +1,14 @@
 #include "admin/admin_agent.h"
 
+#include "base/event_catalogue.h"
 #include "base/file_exception.h"
+#include "base/trace_bits.h"
 #include "cache/proxy_agent.h"
 #include "net/qrn_http.h"
 #include "base/text_scan.h"
-#include "platform/event_log.h"
 #include "platform/file.h"
 #include "platform/trace.h"
 #include "txlog/transaction_log_entry.h"
-
-namespace {
-
-constexpr platform::DWORD kTraceAdmin = 0x2000;
-
-constexpr platform::WORD kFileCategory = 18;
-constexpr platform::DWORD kEventFileError = 0xC0000065;
-constexpr platform::DWORD kFileViewBit = 0x80;
-
-}  // namespace
 
 CAdminAgent::CAdminAgent(const CPRegistry& settings, CProxyAgent* proxyAgent)
     : m_Registry(settings), m_ProxyAgent(proxyAgent) {}
@@ -46,7 +37,7 @@ int CAdminAgent::HTTPProcess(platform::SOCKET socket, unsigned long& bytesSent, 
   const std::string command = arguments.front();
   arguments.erase(arguments.begin());
   if (net::EqualsNoCase(command, kDumpCommand)) return DumpProxyCache(socket, bytesSent, request, logEntry);
-  trace(kTraceAdmin, "CAdminAgent::HTTPProcess - unknown command \"%s\"\n", command.c_str());
+  trace(trace_bits::kRequest, "CAdminAgent::HTTPProcess - unknown command \"%s\"\n", command.c_str());
   return Answer(socket, bytesSent, request, logEntry, 400, "Unknown administrative command");
 }
 
@@ -63,15 +54,14 @@ int CAdminAgent::DumpProxyCache(platform::SOCKET socket, unsigned long& bytesSen
   std::unique_ptr<platform::File> file = platform::File::Open(path, platform::File::Mode::kCreate);
   if (file == nullptr) {
     const CFileException error(platform::GetLastError(), path);
-    platform::ReportEvent(platform::EVENTLOG_WARNING_TYPE, kFileCategory, kEventFileError, kFileViewBit,
-                          {path, error.Reason()});
+    events::Report<events::kDumpFileFailed>(path, error.Reason());
     // The administrator hears of the failure rather than seeing the line drop.
     Answer(socket, bytesSent, request, logEntry, 500, "Cannot create the dump file");
     return 0;
   }
   const int written = m_ProxyAgent->DumpCache(*file, flags);
   file.reset();
-  trace(kTraceAdmin, "CAdminAgent::DumpProxyCache - %s \"%s\" with flags 0x%X\n",
+  trace(trace_bits::kRequest, "CAdminAgent::DumpProxyCache - %s \"%s\" with flags 0x%X\n",
         written != 0 ? "wrote" : "failed to write", path.c_str(), flags);
   Answer(socket, bytesSent, request, logEntry, written != 0 ? 204 : 500, nullptr);
   return written;

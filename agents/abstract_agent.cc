@@ -8,20 +8,13 @@
 #include <string_view>
 #include <vector>
 
+#include "base/event_catalogue.h"
+#include "base/trace_bits.h"
 #include "net/http_tables.h"
-#include "platform/event_log.h"
 #include "platform/sync.h"
 #include "platform/trace.h"
 
 namespace {
-
-constexpr platform::DWORD kTraceSend = 0x10;
-constexpr platform::DWORD kTraceResponse = 0x40;
-
-// "Error sending response to client", a warning for the operator.
-constexpr platform::WORD kSendCategory = 11;
-constexpr platform::DWORD kEventSendFailed = 0x80000072;
-constexpr platform::DWORD kSendViewBit = 0x80;
 
 struct SendErrorText {
   int error;
@@ -49,7 +42,7 @@ void TraceSendError(platform::SOCKET socket, int error) {
   for (const SendErrorText& entry : kSendErrorTexts) {
     if (entry.error == error) format = entry.format;
   }
-  trace(kTraceSend, format, static_cast<long>(platform::GetCurrentThreadId()), socket, error);
+  trace(trace_bits::kSend, format, static_cast<long>(platform::GetCurrentThreadId()), socket, error);
 }
 
 // A socket failure becomes the thread's last error, which the event reports
@@ -58,7 +51,7 @@ void KeepSocketError(int error) { platform::SetLastError(static_cast<platform::D
 
 void ReportSendFailure(const char* step) {
   const std::string error = std::to_string(platform::GetLastError());
-  platform::ReportEvent(platform::EVENTLOG_WARNING_TYPE, kSendCategory, kEventSendFailed, kSendViewBit, {error, step});
+  events::Report<events::kAgentSendFailed>(error, step);
 }
 
 // Reads until `length` bytes are in or the file ends: the bytes read, or -1.
@@ -115,7 +108,7 @@ class CAbstractAgent::ItemPlan {
     const long long held =
         m_Item->File() != nullptr ? m_Item->File()->Size() : static_cast<long long>(m_Item->Data().size());
     if (held >= static_cast<long long>(m_Length)) return true;
-    trace(kTraceSend, "AbsAgent: HTTPSendResponse() - item %lu holds %lld of the %lu bytes it announces.\n",
+    trace(trace_bits::kSend, "AbsAgent: HTTPSendResponse() - item %lu holds %lld of the %lu bytes it announces.\n",
           static_cast<unsigned long>(m_Item->ItemID()), held, static_cast<unsigned long>(m_Length));
     return false;
   }
@@ -145,7 +138,7 @@ int CAbstractAgent::HTTPSendErrorPacket(platform::SOCKET socket, unsigned long& 
   // The reason is bounded, so the packet always fits.
   const bool sent = length > 0 && static_cast<std::size_t>(length) < sizeof(packet) &&
                     SendResponse(socket, bytesSent, packet, static_cast<unsigned long>(length)) == kSendSucceeded;
-  trace(kTraceResponse, "SendErrorPacket: %s: %d %.*s\n", sent ? "Succeeded" : "Failed", code,
+  trace(trace_bits::kHttp, "SendErrorPacket: %s: %d %.*s\n", sent ? "Succeeded" : "Failed", code,
         static_cast<int>(given.size()), given.data());
   return 1;
 }
@@ -178,7 +171,7 @@ int CAbstractAgent::SendItems(platform::SOCKET socket, unsigned long& bytesSent,
     if (item == nullptr) return 0;
     const ItemPlan& plan = plans.emplace_back(*request, *item, now);
     if (!plan.Usable()) {
-      trace(kTraceResponse, "HTTPSendResponse: %s.\n", "Failed");
+      trace(trace_bits::kHttp, "HTTPSendResponse: %s.\n", "Failed");
       return 0;
     }
     contentLength += plan.Length() + plan.HeaderLength();
@@ -223,7 +216,7 @@ int CAbstractAgent::SendItems(platform::SOCKET socket, unsigned long& bytesSent,
     ok = SendResponse(socket, bytesSent, prefixText.data(), prefixText.size()) == kSendSucceeded;
     if (!ok) ReportSendFailure(steps.prefix);
     if (ok && request->ScratchBuffer() == nullptr) {
-      trace(kTraceSend, "AbsAgent: HTTPSendResponse() - m_lpScratchBuffer is NULL.\n");
+      trace(trace_bits::kSend, "AbsAgent: HTTPSendResponse() - m_lpScratchBuffer is NULL.\n");
       ok = false;
     }
     for (const ItemPlan& plan : plans) {
@@ -238,7 +231,7 @@ int CAbstractAgent::SendItems(platform::SOCKET socket, unsigned long& bytesSent,
     }
   }
   if (!ok) bytesSent = 0;
-  trace(kTraceResponse, "HTTPSendResponse: %s.\n", ok ? "Succeeded" : "Failed");
+  trace(trace_bits::kHttp, "HTTPSendResponse: %s.\n", ok ? "Succeeded" : "Failed");
   return ok ? 1 : 0;
 }
 
@@ -282,12 +275,12 @@ unsigned short CAbstractAgent::SendFileBySystem(platform::SOCKET socket, unsigne
                                                   static_cast<long long>(length) - offset, platform::MSG_DONTWAIT_FLAG);
     if (sent <= 0) {
       if (sent == 0) {
-        trace(kTraceSend, "AbsAgent: TransmitFile - file %s ended after %lld of %lu bytes\n", file.Path().c_str(),
-              offset, length);
+        trace(trace_bits::kSend, "AbsAgent: TransmitFile - file %s ended after %lld of %lu bytes\n",
+              file.Path().c_str(), offset, length);
         platform::SetLastError(platform::kErrorReadFault);
       } else {
         const int error = platform::WSAGetLastError();
-        trace(kTraceSend, "AbsAgent: TransmitFile failed - socket (%d) error: %d\n", socket, error);
+        trace(trace_bits::kSend, "AbsAgent: TransmitFile failed - socket (%d) error: %d\n", socket, error);
         KeepSocketError(error);
       }
       bytesSent = 0;
@@ -303,7 +296,7 @@ bool CAbstractAgent::WaitToSend(platform::SOCKET socket) {
   const int ready = platform::WaitWritable(socket, m_SendWaitMilliseconds);
   if (ready == 1) return true;
   if (ready == 0) {
-    trace(kTraceSend, "AbsAgent: No send writability after timeout period\n");
+    trace(trace_bits::kSend, "AbsAgent: No send writability after timeout period\n");
     KeepSocketError(platform::WSAETIMEDOUT);
   } else {
     const int error = platform::WSAGetLastError();
@@ -366,7 +359,7 @@ unsigned short CAbstractAgent::TransmitFile(platform::SOCKET socket, platform::F
           bytesToWrite == 0 ? sizeof(piece) : std::min<std::size_t>(sizeof(piece), bytesToWrite - done);
       const long long got = ReadFully(*file, piece, want);
       if (got < 0) {
-        trace(kTraceSend, "AbsAgent: TransmitFile (hime brew) caught an exception\n");
+        trace(trace_bits::kSend, "AbsAgent: TransmitFile (hime brew) caught an exception\n");
         return fail();
       }
       if (got > 0 && SendResponse(socket, bytesSent, piece, static_cast<unsigned long>(got)) != kSendSucceeded) {
@@ -375,7 +368,7 @@ unsigned short CAbstractAgent::TransmitFile(platform::SOCKET socket, platform::F
       done += static_cast<unsigned long>(got);
       if (static_cast<std::size_t>(got) == want) continue;
       if (bytesToWrite == 0) break;
-      trace(kTraceSend, "AbsAgent: TransmitFile (hime brew) - file %s ended after %lu of %lu bytes\n",
+      trace(trace_bits::kSend, "AbsAgent: TransmitFile (hime brew) - file %s ended after %lu of %lu bytes\n",
             file->Path().c_str(), done, bytesToWrite);
       platform::SetLastError(platform::kErrorReadFault);
       return fail();

@@ -6,8 +6,10 @@
 #include <vector>
 
 #include "agents/agent_list_format.h"
+#include "base/event_catalogue.h"
+#include "base/file_exception.h"
+#include "base/trace_bits.h"
 #include "net/http_tables.h"
-#include "platform/event_log.h"
 #include "platform/file.h"
 #include "platform/sync.h"
 #include "platform/trace.h"
@@ -15,21 +17,13 @@
 
 namespace {
 
-constexpr platform::DWORD kTraceAgentList = 0x10000;
-
-// Event reports of the agent list.
-constexpr platform::WORD kListCategory = 23;
-constexpr platform::DWORD kListViewBit = 0x80;
-constexpr platform::DWORD kEventFileError = 0xC0000065;
-constexpr platform::DWORD kEventReplaceFailed = 0xC000006A;
-constexpr platform::DWORD kEventUpstreamStatus = 0xC000006E;
-constexpr platform::DWORD kEventUnreadableList = 0xC000006F;
-
 constexpr const char* kListPath = "/KIBO-1/67328-1";
 constexpr int kReplaceAttempts = 100;
 
-void ReportListError(platform::WORD type, platform::DWORD eventId, std::initializer_list<std::string_view> strings) {
-  platform::ReportEvent(type, kListCategory, eventId, kListViewBit, strings);
+// The file first and then what went wrong, as the text of the event reads.
+template <const events::Entry& E>
+void ReportFileError(platform::DWORD error, const std::string& path) {
+  events::Report<E>(path, CFileException(error, path).Reason());
 }
 
 }  // namespace
@@ -103,25 +97,24 @@ int CAgentList::Refresh(int mode) {
       data.empty() ? agents::ListParse::kRejected : agents::ParseAgentList(data, idle.map, kMaxEntries, count);
   if (parsed == agents::ListParse::kRejected) {
     if (!data.empty()) {
-      trace(kTraceAgentList, "CAgentList: list from %s rejected, entry count %llu\n",
+      trace(trace_bits::kAgentList, "CAgentList: list from %s rejected, entry count %llu\n",
             fetched ? "upstream" : m_FilePath.c_str(), static_cast<unsigned long long>(count));
       if (count > kMaxEntries) {
-        ReportListError(platform::EVENTLOG_ERROR_TYPE, kEventUnreadableList,
-                        {std::to_string(count), fetched ? kListPath : m_FilePath});
+        events::Report<events::kAgentListUnreadable>();
       }
     }
     AddDefaults(idle.map);
     return 0;
   }
   if (parsed == agents::ListParse::kWithErrors) {
-    trace(kTraceAgentList, "CAgentList: list from %s has lines that are no entries\n",
+    trace(trace_bits::kAgentList, "CAgentList: list from %s has lines that are no entries\n",
           fetched ? "upstream" : m_FilePath.c_str());
   } else if (fetched) {
     StoreOnDisk(data);
   }
   AddDefaults(idle.map);
   m_InUse.store(static_cast<std::uint16_t>(1 - m_InUse.load()));
-  trace(kTraceAgentList, "CAgentList: %zu categories in use\n", idle.map.size());
+  trace(trace_bits::kAgentList, "CAgentList: %zu categories in use\n", idle.map.size());
   return 1;
 }
 
@@ -134,7 +127,7 @@ void CAgentList::AddDefaults(Map& map) {
     if (agents::ParseAgentEntry(text, category, value)) {
       map[category] = value;
     } else {
-      trace(kTraceAgentList, "CAgentList: default entry [%s] is not \"category,value\"\n", text.c_str());
+      trace(trace_bits::kAgentList, "CAgentList: default entry [%s] is not \"category,value\"\n", text.c_str());
     }
   }
 }
@@ -142,14 +135,12 @@ void CAgentList::AddDefaults(Map& map) {
 std::string CAgentList::ReadFromDisk() {
   std::unique_ptr<platform::File> file = platform::File::Open(m_FilePath, platform::File::Mode::kRead);
   if (file == nullptr) {
-    ReportListError(platform::EVENTLOG_WARNING_TYPE, kEventFileError,
-                    {std::to_string(platform::GetLastError()), m_FilePath});
+    ReportFileError<events::kAgentListReadFailed>(platform::GetLastError(), m_FilePath);
     return {};
   }
   const long long size = file->Size();
   if (size < 0 || size > static_cast<long long>(kMaxListBytes)) {
-    ReportListError(platform::EVENTLOG_WARNING_TYPE, kEventFileError,
-                    {std::to_string(platform::kErrorInvalidData), m_FilePath});
+    ReportFileError<events::kAgentListReadFailed>(platform::kErrorInvalidData, m_FilePath);
     return {};
   }
   std::string data(static_cast<std::size_t>(size), '\0');
@@ -160,8 +151,7 @@ std::string CAgentList::ReadFromDisk() {
     done += static_cast<std::size_t>(got);
   }
   if (done < data.size()) {
-    ReportListError(platform::EVENTLOG_WARNING_TYPE, kEventFileError,
-                    {std::to_string(platform::kErrorReadFault), m_FilePath});
+    ReportFileError<events::kAgentListReadFailed>(platform::kErrorReadFault, m_FilePath);
     return {};
   }
   return data;
@@ -173,7 +163,8 @@ std::string CAgentList::FetchFromUpstream() {
   const int status = stream.OpenAndGetHeader(UpstreamRequest(), header);
   if (status != 200) {
     stream.Close();
-    ReportListError(platform::EVENTLOG_ERROR_TYPE, kEventUpstreamStatus, {std::to_string(status)});
+    trace(trace_bits::kAgentList, "CAgentList: no list from upstream, status %d\n", status);
+    events::Report<events::kAgentListNotFetched>();
     return {};
   }
   // The body is read into a buffer of the announced size, never more.
@@ -194,7 +185,8 @@ std::string CAgentList::FetchFromUpstream() {
   }
   stream.Close();
   if (!complete) {
-    ReportListError(platform::EVENTLOG_ERROR_TYPE, kEventUnreadableList, {std::to_string(length), kListPath});
+    trace(trace_bits::kAgentList, "CAgentList: list from upstream unread, Content-Length %d\n", length);
+    events::Report<events::kAgentListUnreadable>();
     return {};
   }
   return data;
@@ -208,8 +200,7 @@ bool CAgentList::StoreOnDisk(const std::string& data) {
   std::filesystem::remove(temporary, error);
   std::unique_ptr<platform::File> file = platform::File::Open(temporary, platform::File::Mode::kCreateNew);
   if (file == nullptr || file->Write(data.data(), data.size()) < 0 || !file->Flush()) {
-    ReportListError(platform::EVENTLOG_ERROR_TYPE, kEventFileError,
-                    {std::to_string(platform::GetLastError()), temporary});
+    ReportFileError<events::kAgentListStoreFailed>(platform::GetLastError(), temporary);
     file.reset();
     std::filesystem::remove(temporary, error);
     return false;
@@ -221,7 +212,7 @@ bool CAgentList::StoreOnDisk(const std::string& data) {
     if (!error) return true;
     platform::Sleep(10);
   }
-  ReportListError(platform::EVENTLOG_ERROR_TYPE, kEventReplaceFailed, {temporary, m_FilePath});
+  events::Report<events::kAgentListReplaceFailed>(temporary, m_FilePath);
   std::filesystem::remove(temporary, error);
   return false;
 }

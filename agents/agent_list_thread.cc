@@ -3,25 +3,19 @@
 #include <ctime>
 
 #include "agents/agent_list.h"
-#include "platform/event_log.h"
+#include "base/event_catalogue.h"
+#include "base/trace_bits.h"
 #include "platform/sync.h"
 #include "platform/trace.h"
 #include "poolmgr/worker_thread.h"
 
 namespace {
 
-constexpr platform::DWORD kTraceAgentList = 0x10000;
-
-constexpr platform::WORD kListCategory = 23;
-constexpr platform::DWORD kRefreshViewBit = 1;
-constexpr platform::DWORD kEventRefreshed = 0x400007E4;
-constexpr platform::DWORD kEventRefreshFailed = 0xC00007E5;
-
 void ReportOutcome(bool refreshed) {
   if (refreshed) {
-    platform::ReportEvent(platform::EVENTLOG_INFORMATION_TYPE, kListCategory, kEventRefreshed, kRefreshViewBit, {});
+    events::Report<events::kAgentListLoaded>();
   } else {
-    platform::ReportEvent(platform::EVENTLOG_ERROR_TYPE, kListCategory, kEventRefreshFailed, kRefreshViewBit, {});
+    events::Report<events::kAgentListNotLoaded>();
   }
 }
 
@@ -39,25 +33,25 @@ class CAgentList::RefreshThread : public CWorkerThread {
 
  protected:
   platform::DWORD WorkerThreadRun() override {
-    trace(kTraceAgentList, "AgentList: Refresh thread id 0x%x\n", platform::GetCurrentThreadId());
+    trace(trace_bits::kAgentList, "AgentList: Refresh thread id 0x%x\n", platform::GetCurrentThreadId());
     bool refreshed = m_List.Refresh(kInitialLoad) == 1;
-    trace(kTraceAgentList, "CAgentList::RefreshThreadInit - Initial refresh %s.\n",
+    trace(trace_bits::kAgentList, "CAgentList::RefreshThreadInit - Initial refresh %s.\n",
           refreshed ? "succeeded" : "failed");
     ReportOutcome(refreshed);
     for (;;) {
       const std::int32_t sleep = refreshed ? NightlySleepSeconds(std::time(nullptr)) : kRetrySeconds;
-      trace(kTraceAgentList, "CAgentList::RefreshThreadInit - Sleep time is %d seconds\n", sleep);
+      trace(trace_bits::kAgentList, "CAgentList::RefreshThreadInit - Sleep time is %d seconds\n", sleep);
       if (Wait(sleep, true)) return 0;
-      trace(kTraceAgentList, "CAgentList::RefreshThreadInit - Refreshing\n");
+      trace(trace_bits::kAgentList, "CAgentList::RefreshThreadInit - Refreshing\n");
       while (m_List.Refresh(kFetchUpstream) != 1) {
         ReportOutcome(false);
-        trace(kTraceAgentList, "CAgentList::RefreshThreadInit - Refresh failed - Sleep time is %d seconds\n",
+        trace(trace_bits::kAgentList, "CAgentList::RefreshThreadInit - Refresh failed - Sleep time is %d seconds\n",
               kRetrySeconds);
         if (Wait(kRetrySeconds, true)) return 0;
       }
       refreshed = true;
       ReportOutcome(true);
-      trace(kTraceAgentList, "CAgentList::RefreshThreadInit - Refresh done.  Sleep time is %d seconds\n",
+      trace(trace_bits::kAgentList, "CAgentList::RefreshThreadInit - Refresh done.  Sleep time is %d seconds\n",
             NightlySleepSeconds(std::time(nullptr)));
       // Lookups that still read the old map are long done after this.
       if (Wait(kDrainSeconds, false)) return 0;

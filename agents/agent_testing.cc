@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "base/trace_bits.h"
 #include "platform/registry.h"
 #include "platform/testing.h"
 #include "platform/trace.h"
@@ -88,7 +89,7 @@ namespace {
 void SetTraceFilename(const char* path) {
   testing_support::SetTraceFilenameSetting(path);
   ModuleTraceLog().Reload();
-  trace(0x10, "-- trace capture %s --\n", path != nullptr ? "on" : "off");
+  trace(trace_bits::kSend, "-- trace capture %s --\n", path != nullptr ? "on" : "off");
 }
 
 }  // namespace

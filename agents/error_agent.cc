@@ -2,19 +2,12 @@
 
 #include <string>
 
+#include "base/event_catalogue.h"
+#include "base/trace_bits.h"
 #include "net/http_tables.h"
-#include "platform/event_log.h"
 #include "platform/trace.h"
 
 namespace {
-
-constexpr platform::DWORD kTraceAdmin = 0x100;
-constexpr platform::DWORD kTraceNetwork = 0x800;
-
-// "Error sending response to client : Winsock Error %1".
-constexpr platform::WORD kAdminCategory = 26;
-constexpr platform::DWORD kEventAdminSendFailed = 0xC0000074;
-constexpr platform::DWORD kAdminViewBit = 0x80;
 
 constexpr int kNotFound = 404;
 
@@ -22,13 +15,12 @@ constexpr int kNotFound = 404;
 
 int CErrorAgent::ProcessRequest(CHTTPNetwork& connection, const CHTTPRequestMessage& request,
                                 CHTTPResponseMessage& response) {
-  trace(kTraceAdmin, "ErrorAgent::ProcessRequest - sending %d to client\n", kNotFound);
+  trace(trace_bits::kRequest, "ErrorAgent::ProcessRequest - sending %d to client\n", kNotFound);
   response.SetStatus(kNotFound, net::HTTPStatusReason(kNotFound), "HTTP/1.0");
   if (response.Send(connection) == 0) {
     const int error = connection.LastError();
-    trace(kTraceNetwork, "CErrorAgent::ProcessRequest() - Error sending response on network : %d\n", error);
-    platform::ReportEvent(platform::EVENTLOG_ERROR_TYPE, kAdminCategory, kEventAdminSendFailed, kAdminViewBit,
-                          {std::to_string(error)});
+    trace(trace_bits::kNetwork, "CErrorAgent::ProcessRequest() - Error sending response on network : %d\n", error);
+    events::Report<events::kAdminSendFailed>(std::to_string(error));
   }
   return 1;
 }

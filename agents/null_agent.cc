@@ -4,16 +4,11 @@
 #include <limits>
 #include <memory>
 
+#include "base/trace_bits.h"
 #include "net/fetched_item.h"
 #include "platform/trace.h"
 #include "txlog/transaction_log_entry.h"
 #include "upstream/http_file.h"
-
-namespace {
-
-constexpr platform::DWORD kTraceAgent = 0x10;
-
-}  // namespace
 
 CNullAgent::CNullAgent(const CPRegistry& registry) : m_Registry(registry) {}
 
@@ -24,7 +19,7 @@ int CNullAgent::Init() {
 
 int CNullAgent::HTTPProcess(platform::SOCKET socket, unsigned long& bytesSent, QRNHTTP* request,
                             CPTransactionLogEntry* logEntry) {
-  trace(kTraceAgent, "CNullAgent.HTTPProcess(): dumping category ID %d, for URI %s\n",
+  trace(trace_bits::kSend, "CNullAgent.HTTPProcess(): dumping category ID %d, for URI %s\n",
         static_cast<int>(request->GetCategory()), request->RequestURI().c_str());
   UpdateStatistics();
 

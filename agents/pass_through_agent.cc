@@ -3,20 +3,14 @@
 #include <algorithm>
 #include <string>
 
+#include "base/event_catalogue.h"
+#include "base/trace_bits.h"
 #include "net/http_tables.h"
-#include "platform/event_log.h"
 #include "platform/trace.h"
 #include "txlog/transaction_log_entry.h"
 #include "upstream/http_stream.h"
 
 namespace {
-
-constexpr platform::DWORD kTraceAgent = 0x10;
-
-// "Error sending response to client", a warning for the operator.
-constexpr platform::WORD kSendCategory = 11;
-constexpr platform::DWORD kEventSendFailed = 0x80000072;
-constexpr platform::DWORD kSendViewBit = 0x80;
 
 // The header with "Via: <product>" as its last line, when it has line ends
 // to put it behind.
@@ -50,11 +44,11 @@ int CPassThroughAgent::Init() {
 int CPassThroughAgent::HTTPProcess(platform::SOCKET socket, unsigned long& bytesSent, QRNHTTP* request,
                                    CPTransactionLogEntry* logEntry) {
   const int category = static_cast<int>(request->GetCategory());
-  trace(kTraceAgent, "CPassThroughAgent.HTTPProcess(): Processing category ID %d, for URI %s\n", category,
+  trace(trace_bits::kSend, "CPassThroughAgent.HTTPProcess(): Processing category ID %d, for URI %s\n", category,
         request->RequestURI().c_str());
   const std::uint32_t method = request->GetMethod();
   if (method != QRNHTTP::eGET && method != QRNHTTP::eHEAD && method != QRNHTTP::ePOST) {
-    trace(kTraceAgent, "CPassThroughAgent: Invalid Method in HTTP response (%u)\n", method);
+    trace(trace_bits::kSend, "CPassThroughAgent: Invalid Method in HTTP response (%u)\n", method);
     return 0;
   }
 
@@ -88,7 +82,7 @@ int CPassThroughAgent::HTTPProcess(platform::SOCKET socket, unsigned long& bytes
                kSendSucceeded;
       }
     } else {
-      trace(kTraceAgent, "CPassThroughAgent::HTTPProcess - CONNECTED TO HOST %s:%d\n", answered.host.c_str(),
+      trace(trace_bits::kSend, "CPassThroughAgent::HTTPProcess - CONNECTED TO HOST %s:%d\n", answered.host.c_str(),
             static_cast<int>(answered.port));
       sent = RelayAnswer(socket, bytesSent, request, stream, header);
     }
@@ -98,11 +92,10 @@ int CPassThroughAgent::HTTPProcess(platform::SOCKET socket, unsigned long& bytes
 
   if (!sent) {
     status = 408;
-    trace(kTraceAgent, "CPassThroughAgent.HTTPProcess(): Error sending response for category ID %d\n", category);
-    platform::ReportEvent(platform::EVENTLOG_WARNING_TYPE, kSendCategory, kEventSendFailed, kSendViewBit,
-                          {std::to_string(platform::GetLastError()), "Sending pass-thru response"});
+    trace(trace_bits::kSend, "CPassThroughAgent.HTTPProcess(): Error sending response for category ID %d\n", category);
+    events::Report<events::kAgentSendFailed>(std::to_string(platform::GetLastError()), "Sending pass-thru response");
   } else {
-    trace(kTraceAgent, "CPassThroughAgent.HTTPProcess(): Sent response for category ID %d\n", category);
+    trace(trace_bits::kSend, "CPassThroughAgent.HTTPProcess(): Sent response for category ID %d\n", category);
   }
   logEntry->SetStatus(status);
   logEntry->MarkFilled();

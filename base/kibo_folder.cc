@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/trace_bits.h"
 #include "platform/file.h"
 #include "platform/system.h"
 #include "platform/trace.h"
@@ -14,7 +15,6 @@ using platform::DWORD;
 
 namespace {
 
-constexpr DWORD kTraceFolder = 0x8;
 constexpr std::int64_t kSecondsPerDay = 86400;
 
 DWORD ErrorOf(const std::error_code& error) {
@@ -106,13 +106,13 @@ void CKiboFolder::DeleteAgedFiles(const std::string& directoryIn, const std::str
     const std::int64_t ageDays = (now - modified) / kSecondsPerDay;
     if (ageDays < static_cast<std::int64_t>(days)) continue;
 
-    trace(kTraceFolder, "CKiboFolder:DeleteAgedFiles - Removing file: %s\n", fullPath.c_str());
+    trace(trace_bits::kFolder, "CKiboFolder:DeleteAgedFiles - Removing file: %s\n", fullPath.c_str());
     std::error_code removeError;
     if (!fs::remove(fullPath, removeError) && removeError) {
       throw CFileException(ErrorOf(removeError), fullPath);
     }
   }
   if (error) throw CFileException(ErrorOf(error), directory);
-  trace(kTraceFolder, "CKiboFolder::DeleteAgedFiles- Removed files in directory: %s\n",
+  trace(trace_bits::kFolder, "CKiboFolder::DeleteAgedFiles- Removed files in directory: %s\n",
         directory.c_str());
 }

@@ -5,25 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "base/event_catalogue.h"
+#include "base/trace_bits.h"
 #include "cache/piece_sender.h"
 #include "net/qrn_http.h"
-#include "platform/event_log.h"
 #include "platform/trace.h"
 #include "txlog/transaction_log_entry.h"
 
 namespace {
-
-constexpr platform::DWORD kTraceCache = 0x2000;
-
-constexpr platform::WORD kAgentCategory = 19;
-constexpr platform::DWORD kEventStarted = 0x40000834;
-constexpr platform::DWORD kEventStartFailed = 0xC0000835;
-constexpr platform::DWORD kEventUnknownException = 0xC0000079;
-constexpr platform::DWORD kAgentViewBit = 0x1;
-
-constexpr platform::WORD kSendCategory = 11;
-constexpr platform::DWORD kEventSendFailed = 0x80000072;
-constexpr platform::DWORD kSendViewBit = 0x80;
 
 // Next-update line modes of the prefix: on, and left out (HEAD).
 constexpr int kWithNextUpdate = 1;
@@ -33,8 +22,7 @@ constexpr int kWithoutNextUpdate = 2;
 constexpr std::size_t kInlinePieces = 16;
 
 void ReportSendFailure(int error, const char* step) {
-  platform::ReportEvent(platform::EVENTLOG_WARNING_TYPE, kSendCategory, kEventSendFailed, kSendViewBit,
-                        {std::to_string(error), step});
+  events::Report<events::kAgentSendFailed>(std::to_string(error), step);
 }
 
 }  // namespace
@@ -42,9 +30,9 @@ void ReportSendFailure(int error, const char* step) {
 CProxyAgent::CProxyAgent(const CPRegistry& settings) : m_Registry(settings), m_Cache(m_Registry) {
   m_InitResult = m_Cache.Init();
   if (m_InitResult != 0) {
-    platform::ReportEvent(platform::EVENTLOG_INFORMATION_TYPE, kAgentCategory, kEventStarted, kAgentViewBit, {});
+    events::Report<events::kProxyAgentStarted>();
   } else {
-    platform::ReportEvent(platform::EVENTLOG_ERROR_TYPE, kAgentCategory, kEventStartFailed, kAgentViewBit, {});
+    events::Report<events::kProxyAgentStartFailed>();
   }
 }
 
@@ -53,7 +41,7 @@ CProxyAgent::~CProxyAgent() { m_Cache.Destroy(); }
 int CProxyAgent::HTTPProcess(platform::SOCKET socket, unsigned long& bytesSent, QRNHTTP* request,
                              CPTransactionLogEntry* logEntry) {
   if (request == nullptr) return 0;
-  trace(kTraceCache, "CProxyAgent.DealWithProxyContent(): Processing category ID %d\n", request->GetCategory());
+  trace(trace_bits::kProxy, "CProxyAgent.DealWithProxyContent(): Processing category ID %d\n", request->GetCategory());
   try {
     CCacheResponse items;
     CUpstreamResult result;
@@ -78,8 +66,7 @@ int CProxyAgent::HTTPProcess(platform::SOCKET socket, unsigned long& bytesSent, 
     m_Cache.RecordStatistics(hits);
     return sent;
   } catch (const std::exception&) {
-    platform::ReportEvent(platform::EVENTLOG_ERROR_TYPE, kAgentCategory, kEventUnknownException, kAgentViewBit,
-                          {request->RequestURI()});
+    events::Report<events::kProxyAgentException>(request->RequestURI());
     if (logEntry != nullptr) logEntry->SetStatus(500);
     return 0;
   }
@@ -88,7 +75,8 @@ int CProxyAgent::HTTPProcess(platform::SOCKET socket, unsigned long& bytesSent, 
 int CProxyAgent::HTTPSendResponse(platform::SOCKET socket, unsigned long& bytesSent, QRNHTTP* request,
                                   const CCacheResponse* items, int flag) {
   if (request == nullptr || items == nullptr) return 0;
-  trace(kTraceCache, "CProxyAgent::HTTPSendResponse - going to send %d items\n", static_cast<int>(items->Count()));
+  trace(trace_bits::kProxy, "CProxyAgent::HTTPSendResponse - going to send %d items\n",
+        static_cast<int>(items->Count()));
   const bool head = request->GetMethod() == QRNHTTP::eHEAD;
   unsigned long contentLength = static_cast<unsigned long>(items->DataLength());
   const HTTPText prefix =

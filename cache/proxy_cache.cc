@@ -7,25 +7,17 @@
 #include <string_view>
 #include <thread>
 
+#include "base/event_catalogue.h"
+#include "base/trace_bits.h"
 #include "cache/cache_dump.h"
 #include "cache/cache_fetch_request.h"
 #include "cache/cache_refresh_thread.h"
 #include "cache/cache_stream_reader.h"
 #include "net/qrn_http.h"
-#include "platform/event_log.h"
 #include "platform/trace.h"
 #include "poolmgr/pool_manager.h"
 
 namespace {
-
-constexpr platform::DWORD kTraceCache = 0x2000;
-
-// Operator events of the upstream fetch.
-constexpr platform::WORD kUpstreamCategory = 18;
-constexpr platform::DWORD kEventNoDataCenter = 0xC000006E;
-constexpr platform::DWORD kNoDataCenterViewBit = 0x2;
-constexpr platform::DWORD kEventReadFailed = 0xC000006F;
-constexpr platform::DWORD kReadFailedViewBit = 0x80;
 
 constexpr const char* kNoDataCenterText = "Unable to connect to the DataCenter to perform requested task";
 constexpr const char* kReadFailedText = "Error reading response from the DataCenter";
@@ -76,7 +68,7 @@ int CProxyCache::Init() {
   m_SamplingFrequency = m_Registry.GetCacheSamplingFrequency();
   const std::uint32_t buckets = CCacheTable::BucketCountFor(m_Registry.GetCacheDirectoryNumFolders());
   m_Table = std::make_unique<CCacheTable>(buckets);
-  trace(kTraceCache, "CProxyCache::Init() - Hash table initial size is %d\n", static_cast<int>(buckets));
+  trace(trace_bits::kProxy, "CProxyCache::Init() - Hash table initial size is %d\n", static_cast<int>(buckets));
 
   m_RefreshFactory = std::make_unique<CCacheRefreshFactory>();
   m_RefreshPool = std::make_unique<QRPoolManager>(m_RefreshFactory.get(), 0xFFFFFFFF, kRefreshCleanerIntervalMs, 5);
@@ -96,7 +88,7 @@ void CProxyCache::Destroy() {
   }
   if (m_Table != nullptr) {
     const auto count = static_cast<platform::DWORD>(m_Table->Count());
-    trace(kTraceCache, "CProxyCache::Destroy() - Hash table final number of elements is %d\n",
+    trace(trace_bits::kProxy, "CProxyCache::Destroy() - Hash table final number of elements is %d\n",
           static_cast<int>(count));
     m_Registry.SetCacheDirectoryNumFolders(count);
     m_Table.reset();
@@ -118,7 +110,7 @@ double CProxyCache::SecondsSince(Clock::time_point start) {
 bool CProxyCache::ProcessRequest(const QRNHTTP& request, CCacheResponse& response, CUpstreamResult& result,
                                  CCacheHits& hits) {
   const Clock::time_point start = Clock::now();
-  trace(kTraceCache, "CProxyCache::ProcessRequest - Category ID %d\n", request.GetCategory());
+  trace(trace_bits::kProxy, "CProxyCache::ProcessRequest - Category ID %d\n", request.GetCategory());
   if (m_Table == nullptr) {
     result.reason = kNoEntryText;
     return false;
@@ -140,7 +132,7 @@ bool CProxyCache::ProcessOneDirectory(const QRNHTTP& request, const std::string*
                                       CCacheResponse& response, CUpstreamResult& result, CCacheHits& hits,
                                       Clock::time_point start) {
   const std::string directory = DirectoryName(request.GetCategory(), argument);
-  trace(kTraceCache, "CProxyCache::ProcessRequest - CacheDir %s\n", directory.c_str());
+  trace(trace_bits::kProxy, "CProxyCache::ProcessRequest - CacheDir %s\n", directory.c_str());
   CCacheRefreshOutcome outcome;
   ProcessCacheItem(request, directory, argument, outcome, start);
   hits.Add(outcome.hit);
@@ -196,7 +188,7 @@ bool CProxyCache::ProcessInBatches(const QRNHTTP& request, CCacheResponse& respo
 void CProxyCache::ProcessCacheItem(const QRNHTTP& request, const std::string& directory,
                                    const std::string* argument, CCacheRefreshOutcome& outcome,
                                    Clock::time_point start) {
-  trace(kTraceCache, "CProxyCache::ProcessCacheItem - cache dir \"%s\"\n", directory.c_str());
+  trace(trace_bits::kProxy, "CProxyCache::ProcessCacheItem - cache dir \"%s\"\n", directory.c_str());
   CCacheEntry* entry = m_Table->FindOrCreate(directory);
   if (entry == nullptr) {
     outcome.result.reason = kNoEntryText;
@@ -204,7 +196,7 @@ void CProxyCache::ProcessCacheItem(const QRNHTTP& request, const std::string& di
   }
   outcome.entry = entry;
   if (Now() < entry->RefreshDeadline()) {
-    trace(kTraceCache,
+    trace(trace_bits::kProxy,
           "CProxyCache::ProcessCacheItem - Class-C - cache already refreshed in directory \"%s\" Time(%.4f)\n",
           directory.c_str(), SecondsSince(start));
     outcome.viewerNextUpdate = entry->ViewerNextUpdate();
@@ -225,7 +217,7 @@ void CProxyCache::FillCacheAsync(const CCacheRefreshJob& job) {
   }
   outcome.entry = entry;
   if (Now() < entry->RefreshDeadline()) {
-    trace(kTraceCache, "CProxyCache::FillCacheAsync - Class-C - cache already refreshed in directory \"%s\"\n",
+    trace(trace_bits::kProxy, "CProxyCache::FillCacheAsync - Class-C - cache already refreshed in directory \"%s\"\n",
           job.directory.c_str());
     outcome.viewerNextUpdate = entry->ViewerNextUpdate();
     outcome.hit = true;
@@ -234,7 +226,7 @@ void CProxyCache::FillCacheAsync(const CCacheRefreshJob& job) {
     return;
   }
   if (job.state->done != nullptr && m_RefreshPool != nullptr && m_RefreshPool->IssueThread(&job) == 0) return;
-  trace(kTraceCache, "CProxyCache::FillCacheAsync - ran out of threads - Refreshing synchronously\n");
+  trace(trace_bits::kProxy, "CProxyCache::FillCacheAsync - ran out of threads - Refreshing synchronously\n");
   RunRefreshJob(job);
 }
 
@@ -244,7 +236,7 @@ void CProxyCache::RunRefreshJob(const CCacheRefreshJob& job) {
     FillCacheItem(*job.request, *outcome.entry, job.argument, outcome, job.start);
   } catch (const std::exception& error) {
     // The request waits for this job: it must hear of the failure.
-    trace(kTraceCache, "CProxyCache::FillCacheAsync - refresh of \"%s\" failed: %s\n", job.directory.c_str(),
+    trace(trace_bits::kProxy, "CProxyCache::FillCacheAsync - refresh of \"%s\" failed: %s\n", job.directory.c_str(),
           error.what());
     outcome.success = false;
     outcome.result.reason = kNoMemoryText;
@@ -255,16 +247,16 @@ void CProxyCache::RunRefreshJob(const CCacheRefreshJob& job) {
 bool CProxyCache::FillCacheItem(const QRNHTTP& request, CCacheEntry& entry, const std::string* argument,
                                 CCacheRefreshOutcome& outcome, Clock::time_point start) {
   const char* directory = entry.Name().c_str();
-  trace(kTraceCache, "CProxyCache::FillCacheItem - getting lock on directory \"%s\"\n", directory);
+  trace(trace_bits::kProxy, "CProxyCache::FillCacheItem - getting lock on directory \"%s\"\n", directory);
   const Clock::time_point lockStart = Clock::now();
   entry.Lock(platform::kInfinite);
   EntryLockHold hold(entry);
   const double lockWait = SecondsSince(lockStart);
-  trace(kTraceCache, "CProxyCache::FillCacheItem - lock obtained on directory \"%s\" Took(%.4f)\n", directory,
+  trace(trace_bits::kProxy, "CProxyCache::FillCacheItem - lock obtained on directory \"%s\" Took(%.4f)\n", directory,
         lockWait);
 
   if (Now() < entry.RefreshDeadline()) {
-    trace(kTraceCache,
+    trace(trace_bits::kProxy,
           "CProxyCache::FillCacheItem - Class-B - cache already refreshed in directory \"%s\" Time(%.4f)\n",
           directory, SecondsSince(start));
     outcome.viewerNextUpdate = entry.ViewerNextUpdate();
@@ -273,7 +265,7 @@ bool CProxyCache::FillCacheItem(const QRNHTTP& request, CCacheEntry& entry, cons
     return true;
   }
 
-  trace(kTraceCache, "CProxyCache::FillCacheItem - Class-%s - refreshing cache in directory \"%s\" Time(%.4f)\n",
+  trace(trace_bits::kProxy, "CProxyCache::FillCacheItem - Class-%s - refreshing cache in directory \"%s\" Time(%.4f)\n",
         lockWait < kLongLockWaitSeconds ? "A" : "AB", directory, SecondsSince(start));
   std::int64_t nextUpdate = 0;
   bool streamBroken = false;
@@ -288,7 +280,7 @@ bool CProxyCache::FillCacheItem(const QRNHTTP& request, CCacheEntry& entry, cons
   }
   entry.Trim(TrimCount(request));
   entry.Publish();
-  trace(kTraceCache, "CProxyCache::FillCacheItem - Done receiving response\n");
+  trace(trace_bits::kProxy, "CProxyCache::FillCacheItem - Done receiving response\n");
   // The items are out before the times that make them fresh.
   entry.ExchangeViewerNextUpdate(nextUpdate);
   entry.ExchangeRefreshDeadline(std::min(nextUpdate, Now() + kMaxFreshSeconds));
@@ -318,12 +310,11 @@ bool CProxyCache::Fetch(const QRNHTTP& request, CCacheEntry& entry, const std::s
   if (status != 200) {
     stream.Close();
     if (upstream.host.empty()) {
-      trace(kTraceCache, "CProxyCache::Fetch - ERROR CONNECTING TO ANY HOST\n");
-      platform::ReportEventLimited(kEventWindowSeconds, kEventRepeats, platform::EVENTLOG_ERROR_TYPE,
-                                   kUpstreamCategory, kEventNoDataCenter, kNoDataCenterViewBit, {});
+      trace(trace_bits::kProxy, "CProxyCache::Fetch - ERROR CONNECTING TO ANY HOST\n");
+      events::ReportLimited<events::kCacheNoDataCenter>(kEventWindowSeconds, kEventRepeats);
       result.reason = kNoDataCenterText;
     } else {
-      trace(kTraceCache, "CProxyCache::Fetch - HTTP ERROR %d RETURNED BY HOST %s:%d\n", status,
+      trace(trace_bits::kProxy, "CProxyCache::Fetch - HTTP ERROR %d RETURNED BY HOST %s:%d\n", status,
             upstream.host.c_str(), static_cast<int>(upstream.port));
       result.reason = !upstream.reason.empty() ? upstream.reason : stream.GetStatusText(header);
     }
@@ -331,9 +322,9 @@ bool CProxyCache::Fetch(const QRNHTTP& request, CCacheEntry& entry, const std::s
   }
 
   const int contentLength = stream.GetContentLength(header);
-  trace(kTraceCache, "CProxyCache::Fetch - CONNECTED TO HOST %s:%d, fetching %d bytes\n", upstream.host.c_str(),
+  trace(trace_bits::kProxy, "CProxyCache::Fetch - CONNECTED TO HOST %s:%d, fetching %d bytes\n", upstream.host.c_str(),
         static_cast<int>(upstream.port), contentLength);
-  trace(kTraceCache, "CProxyCache::Fetch - Content-Length = %ld\n", static_cast<long>(contentLength));
+  trace(trace_bits::kProxy, "CProxyCache::Fetch - Content-Length = %ld\n", static_cast<long>(contentLength));
   CCacheStreamReader reader(entry, contentLength);
   const CCacheStreamReader::Outcome outcome =
       reader.ReadBody([&stream](char* buffer, std::size_t size) { return stream.Read(buffer, size); });
@@ -344,14 +335,13 @@ bool CProxyCache::Fetch(const QRNHTTP& request, CCacheEntry& entry, const std::s
       nextUpdate = reader.NextUpdateAnnounced() ? reader.NextUpdateTime() : Now() + kNoNewsSeconds;
       return true;
     case CCacheStreamReader::eStreamBroken:
-      trace(kTraceCache, "CProxyCache::Fetch - invalid data stream from HOST %s:%d after %ld bytes\n",
+      trace(trace_bits::kProxy, "CProxyCache::Fetch - invalid data stream from HOST %s:%d after %ld bytes\n",
             upstream.host.c_str(), static_cast<int>(upstream.port), static_cast<long>(reader.BytesRead()));
       streamBroken = true;
       result.reason = kReadFailedText;
       return false;
     case CCacheStreamReader::eReadFailed:
-      platform::ReportEventLimited(kEventWindowSeconds, kEventRepeats, platform::EVENTLOG_ERROR_TYPE,
-                                   kUpstreamCategory, kEventReadFailed, kReadFailedViewBit, {});
+      events::ReportLimited<events::kCacheReadFailed>(kEventWindowSeconds, kEventRepeats);
       result.reason = kReadFailedText;
       return false;
   }
@@ -365,11 +355,11 @@ void CProxyCache::BuildResponse(const QRNHTTP& request, CCacheEntry& entry, std:
   const bool whole = std::find(std::begin(kWholeCategories), std::end(kWholeCategories), category) !=
                      std::end(kWholeCategories);
   const std::int64_t lastID = whole ? 0 : request.GetItem();
-  trace(kTraceCache, "CProxyCache::BuildResponse - lastID %d, numItems %d\n", static_cast<int>(lastID),
+  trace(trace_bits::kProxy, "CProxyCache::BuildResponse - lastID %d, numItems %d\n", static_cast<int>(lastID),
         static_cast<int>(items->Count()));
   const std::size_t first = items->FirstAfter(lastID);
   for (std::size_t i = first; i < items->Count(); ++i) {
-    trace(kTraceCache, "CProxyCache::BuildResponse - adding file %d\n", static_cast<int>((*items)[i].ItemID()));
+    trace(trace_bits::kProxy, "CProxyCache::BuildResponse - adding file %d\n", static_cast<int>((*items)[i].ItemID()));
   }
   response.Add(std::move(items), first, viewerNextUpdate);
 }

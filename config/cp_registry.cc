@@ -1,5 +1,6 @@
 #include "config/cp_registry.h"
 
+#include "base/trace_bits.h"
 #include "platform/machine.h"
 
 #include <algorithm>
@@ -12,7 +13,6 @@
 
 namespace {
 
-constexpr DWORD kConfigReads = 0x1;  // trace level of configuration reads
 constexpr DWORD kDefaultListenPort = 8080;
 
 // Passwords are settings like any other, but they must not reach the trace
@@ -56,13 +56,13 @@ void CPRegistry::Init() {
 // Reads are traced once, with the value actually returned.
 DWORD CPRegistry::ReadNumber(const char* name, DWORD fallback) {
   DWORD value = GetValue(name, fallback);
-  trace(kConfigReads, "CPRegistry(%s, %u) = %u\n", name, fallback, value);
+  trace(trace_bits::kConfig, "CPRegistry(%s, %u) = %u\n", name, fallback, value);
   return value;
 }
 
 int CPRegistry::ReadBoolean(const char* name, int fallback) {
   int value = GetValue(name, fallback);
-  trace(kConfigReads, "CPRegistry(%s, %u) = %u\n", name, static_cast<unsigned>(fallback),
+  trace(trace_bits::kConfig, "CPRegistry(%s, %u) = %u\n", name, static_cast<unsigned>(fallback),
         static_cast<unsigned>(value));
   return value;
 }
@@ -75,7 +75,7 @@ std::string CPRegistry::ReadText(const char* name, const std::string& fallback) 
     std::string stored;
     if (GetValue(name, &stored)) value = std::move(stored);
   }
-  trace(kConfigReads, "CPRegistry(%s, \"%s\") = \"%s\"\n", name, fallback.c_str(),
+  trace(trace_bits::kConfig, "CPRegistry(%s, \"%s\") = \"%s\"\n", name, fallback.c_str(),
         IsSecret(name) ? "********" : value.c_str());
   return value;
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <iterator>
 
+#include "base/trace_bits.h"
 #include "conn/client_request_params.h"
 #include "conn/connection_counters.h"
 #include "conn/request_collector.h"
@@ -53,7 +54,7 @@ int CConnMgr::Start(unsigned short port, DWORD recvTimeoutSeconds, CAgentList* a
   int result = SetupSocket(port, m_AddressText.c_str());
   if (result != 0) return result;
   const std::uint32_t a = m_BoundAddress.address;
-  trace(0x40, "ConnMgr: Start listen thread on %d.%d.%d.%d:%d\n", static_cast<int>(a >> 24),
+  trace(trace_bits::kHttp, "ConnMgr: Start listen thread on %d.%d.%d.%d:%d\n", static_cast<int>(a >> 24),
         static_cast<int>((a >> 16) & 0xFF), static_cast<int>((a >> 8) & 0xFF), static_cast<int>(a & 0xFF),
         static_cast<int>(m_Port.load()));
   // In place before the first connection can be accepted.
@@ -143,7 +144,7 @@ int CConnMgr::StopThread() {
     if (m_Socket != kInvalidSocket) platform::Shutdown(m_Socket, platform::SD_BOTH);
   }
   if (platform::WaitForSingleObject(*m_Thread, kStopWaitMs) != platform::kWaitObject0) {
-    trace(0x80, "ConnMgr: Timed Out!! Killing Thread\n");
+    trace(trace_bits::kThreads, "ConnMgr: Timed Out!! Killing Thread\n");
     return kNotListening;
   }
   m_Thread.reset();
@@ -163,7 +164,7 @@ DWORD CConnMgr::ListenerThread() {
     if (poller.Valid() && poller.Add(m_StopCancel.Descriptor(), kStopToken) == 0) {
       ListenLoop(poller, collector);
     } else {
-      trace(0x40, "ConnMgr: no readiness notification on port %d: nothing is accepted\n",
+      trace(trace_bits::kHttp, "ConnMgr: no readiness notification on port %d: nothing is accepted\n",
             static_cast<int>(m_Port.load()));
       while (!WaitForStop(kSuspendPollMs)) {
       }
@@ -221,7 +222,7 @@ void CConnMgr::AcceptWaiting(CRequestCollector& collector) {
         // Out of descriptors: the waiting connection would keep the socket
         // readable forever. Take it with the spare and close it.
         if (m_DroppedForDescriptors == 0) {
-          trace(2, "ConnMgr: out of descriptors on port %d: connections are closed unanswered\n",
+          trace(trace_bits::kConnPool, "ConnMgr: out of descriptors on port %d: connections are closed unanswered\n",
                 static_cast<int>(m_Port.load()));
         }
         if (m_Spare.DropOneConnection(listening)) {
@@ -229,7 +230,7 @@ void CConnMgr::AcceptWaiting(CRequestCollector& collector) {
           continue;
         }
       } else if (m_FailedAccepts++ == 0) {
-        trace(0x1000, "ConnMgr: Accept returned %s. Nothing processed because %s.\n", "-1",
+        trace(trace_bits::kAccept, "ConnMgr: Accept returned %s. Nothing processed because %s.\n", "-1",
               "there is no valid socket");
       }
       // A lasting failure must not make the listener spin.
@@ -237,13 +238,14 @@ void CConnMgr::AcceptWaiting(CRequestCollector& collector) {
       return;
     }
     if (m_DroppedForDescriptors > 0) {
-      trace(2, "ConnMgr: descriptors free again on port %d; %u connections were closed unanswered\n",
+      trace(trace_bits::kConnPool,
+            "ConnMgr: descriptors free again on port %d; %u connections were closed unanswered\n",
             static_cast<int>(m_Port.load()), m_DroppedForDescriptors);
     }
     m_DroppedForDescriptors = 0;
     m_FailedAccepts = 0;
     if (m_ListenState.load() == eRemoveFromPool) {
-      trace(0x1000, "ConnMgr: Accept returned %s. Nothing processed because %s.\n", "OK",
+      trace(trace_bits::kAccept, "ConnMgr: Accept returned %s. Nothing processed because %s.\n", "OK",
             "m_ListenState != eRemoveFromPool");
       platform::CloseSocket(accepted);
       return;
@@ -251,7 +253,7 @@ void CConnMgr::AcceptWaiting(CRequestCollector& collector) {
     if (m_pCounters != nullptr) m_pCounters->ConnectionAccepted();
     char peerText[CClientRequestParams::kPeerAddressSize] = {};
     std::snprintf(peerText, sizeof(peerText), "%s", platform::FormatDottedAddress(peer.address).c_str());
-    trace(0x1000, "ConnMgr: Accepted from %s\n", peerText);
+    trace(trace_bits::kAccept, "ConnMgr: Accepted from %s\n", peerText);
     collector.Add(accepted, peerText);
   }
 }
@@ -264,10 +266,10 @@ void CConnMgr::HandOver(SOCKET socket, const char* peer, std::shared_ptr<CCollec
   platform::Shutdown(socket, platform::SD_SEND);
   platform::CloseSocket(socket);
   if (result != poolmgr::kPoolFull) {
-    trace(2, "ConnMgr: ThreadErr %d\n", result);
+    trace(trace_bits::kConnPool, "ConnMgr: ThreadErr %d\n", result);
   } else if (!m_Suspended.load()) {
-    trace(2, "%ld ConnMgr: Pool Depth MAX <<**#%d Suspend**>>\n", static_cast<long>(platform::GetCurrentThreadId()),
-          static_cast<int>(m_Port.load()));
+    trace(trace_bits::kConnPool, "%ld ConnMgr: Pool Depth MAX <<**#%d Suspend**>>\n",
+          static_cast<long>(platform::GetCurrentThreadId()), static_cast<int>(m_Port.load()));
     m_Suspended.store(true);
     StopListening(kSuspendPollMs);
     CloseListeningSocket();
@@ -305,14 +307,14 @@ void CConnMgr::TryListenAgain() {
     }
     const int result = SetupSocket(m_Port.load(), m_AddressText.c_str());
     if (result != 0) {
-      trace(0x40, "ConnMgr: SetupSocket() Failed %d\n", result);
+      trace(trace_bits::kHttp, "ConnMgr: SetupSocket() Failed %d\n", result);
       StopListening(kSuspendPollMs);
       return;
     }
   }
   if (m_Suspended.exchange(false)) {
-    trace(2, "%ld ConnMgr: Pool Depth MAX <<**#%d Resumed**>>\n", static_cast<long>(platform::GetCurrentThreadId()),
-          static_cast<int>(m_Port.load()));
+    trace(trace_bits::kConnPool, "%ld ConnMgr: Pool Depth MAX <<**#%d Resumed**>>\n",
+          static_cast<long>(platform::GetCurrentThreadId()), static_cast<int>(m_Port.load()));
   }
   m_Paused = false;
   WatchListeningSocket(true);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/trace_bits.h"
 #include "platform/trace.h"
 
 using platform::DWORD;
@@ -126,7 +127,7 @@ bool CRequestCollector::ReadAndParse(Connection& connection) {
       return true;
     }
     if (status == eHTTPInvalid) {
-      trace(0x20000, "ConnMgr: request from %s is not one of the viewer protocol\n", connection.peer);
+      trace(trace_bits::kParse, "ConnMgr: request from %s is not one of the viewer protocol\n", connection.peer);
       Drop(connection, "its request is invalid");
       return true;
     }
@@ -153,7 +154,7 @@ void CRequestCollector::HandOverRequest(Connection& connection, httpStatus statu
 }
 
 void CRequestCollector::Drop(Connection& connection, const char* why) {
-  trace(0x40, "ConnMgr: connection from %s closed unanswered: %s\n", connection.peer, why);
+  trace(trace_bits::kHttp, "ConnMgr: connection from %s closed unanswered: %s\n", connection.peer, why);
   const SOCKET socket = connection.socket;
   Release(connection);
   platform::Shutdown(socket, platform::SD_SEND);

@@ -9,6 +9,7 @@
 #include "agents/abstract_agent.h"
 #include "agents/agent_list.h"
 #include "agents/agent_table.h"
+#include "base/trace_bits.h"
 #include "net/qrn_http.h"
 #include "platform/trace.h"
 #include "txlog/transaction_log.h"
@@ -83,7 +84,7 @@ bool CSecretAgent::ReadRequest(SOCKET socket, DWORD timeoutSeconds, CCollectedRe
     if (left <= 0) {
       // The request as a whole took too long: the same as a read timing out.
       platform::WSASetLastError(platform::WSAETIMEDOUT);
-      trace(0x40, "SecretAgent() timeout out waiting in select error=%d\n", platform::WSAGetLastError());
+      trace(trace_bits::kHttp, "SecretAgent() timeout out waiting in select error=%d\n", platform::WSAGetLastError());
       return false;
     }
     if (Receive(socket, std::min<DWORD>(timeoutMs, static_cast<DWORD>(left))) < 1) return false;
@@ -91,7 +92,7 @@ bool CSecretAgent::ReadRequest(SOCKET socket, DWORD timeoutSeconds, CCollectedRe
     if (status == eHTTPMoreData) continue;
     if (status == eHTTPComplete && !m_Stop.load()) return true;
     if (status == eHTTPInvalid || status == kParseStopped) {
-      trace(0x20000, "SecretAgent() detected HTTP parse problem= %d do logging\n", status);
+      trace(trace_bits::kParse, "SecretAgent() detected HTTP parse problem= %d do logging\n", status);
     }
     return false;
   }
@@ -103,7 +104,8 @@ int CSecretAgent::Receive(SOCKET socket, DWORD waitMs) {
   if (room == 0) {
     // The parser keeps what it could not take yet: a line this long is no
     // request of the viewer protocol.
-    trace(0x40, "SecretAgent () bytes read *zero* error= %d socket=%d\n", platform::WSAGetLastError(), socket);
+    trace(trace_bits::kHttp, "SecretAgent () bytes read *zero* error= %d socket=%d\n", platform::WSAGetLastError(),
+          socket);
     return 0;
   }
   if (m_Stop.load()) return -1;
@@ -111,17 +113,18 @@ int CSecretAgent::Receive(SOCKET socket, DWORD waitMs) {
   int got = platform::Recv(socket, m_pBuffer.get() + m_BufferLength, room, platform::MSG_DONTWAIT_FLAG);
   if (got < 0 && platform::WSAGetLastError() == platform::WSAEWOULDBLOCK) {
     if (platform::WaitReadable(socket, waitMs) != 1 || m_Stop.load()) {
-      trace(0x40, "SecretAgent() timeout out waiting in select error=%d\n", platform::WSAGetLastError());
+      trace(trace_bits::kHttp, "SecretAgent() timeout out waiting in select error=%d\n", platform::WSAGetLastError());
       return -1;
     }
     got = platform::Recv(socket, m_pBuffer.get() + m_BufferLength, room);
   }
   if (got < 0) {
-    trace(0x40, "SecretAgent () socket error= %d  socket= %d\n", platform::WSAGetLastError(), socket);
+    trace(trace_bits::kHttp, "SecretAgent () socket error= %d  socket= %d\n", platform::WSAGetLastError(), socket);
     return -1;
   }
   if (got == 0) {
-    trace(0x40, "SecretAgent () bytes read *zero* error= %d socket=%d\n", platform::WSAGetLastError(), socket);
+    trace(trace_bits::kHttp, "SecretAgent () bytes read *zero* error= %d socket=%d\n", platform::WSAGetLastError(),
+          socket);
     return 0;
   }
   m_BufferLength += static_cast<unsigned int>(got);
@@ -139,7 +142,7 @@ void CSecretAgent::Answer(SOCKET socket, const CClientRequestParams& job, const 
     if (agent == nullptr) agent = (*job.m_AgentTable)[ePassThroughSlot];
   }
   if (agent == nullptr) {
-    trace(0x40, "SecretAgent: no agent for category %d (kind %d): connection closed\n", category, kind);
+    trace(trace_bits::kHttp, "SecretAgent: no agent for category %d (kind %d): connection closed\n", category, kind);
     return;
   }
 
@@ -149,9 +152,9 @@ void CSecretAgent::Answer(SOCKET socket, const CClientRequestParams& job, const 
   try {
     agent->HTTPProcess(socket, bytesSent, m_pRequest.get(), &entry);
   } catch (const std::exception& error) {
-    trace(0x40, "SecretAgent: the agent of category %d failed: %s\n", category, error.what());
+    trace(trace_bits::kHttp, "SecretAgent: the agent of category %d failed: %s\n", category, error.what());
   } catch (...) {
-    trace(0x40, "SecretAgent: the agent of category %d failed\n", category);
+    trace(trace_bits::kHttp, "SecretAgent: the agent of category %d failed\n", category);
   }
   m_RequestEnd = Clock::now();
   LogTransaction(entry, peer, kind, bytesSent, job.m_TransactionLog);

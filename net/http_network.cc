@@ -3,14 +3,13 @@
 #include <algorithm>
 #include <chrono>
 
+#include "base/trace_bits.h"
 #include "platform/sync.h"
 #include "platform/trace.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-constexpr platform::DWORD kTraceNetwork = 0x10;
 
 // Milliseconds left until `deadline`, 0 once it has passed.
 platform::DWORD MillisecondsUntil(Clock::time_point deadline) {
@@ -29,31 +28,31 @@ void CHTTPNetwork::FailWrite(int error) {
   const long thread = static_cast<long>(platform::GetCurrentThreadId());
   switch (error) {
     case platform::WSAEWOULDBLOCK:
-      trace(kTraceNetwork,
+      trace(trace_bits::kSend,
             "Thread %ld: CHTTPNetwork::Write() WSAEWOULDBLOCK failed - You should never see this message "
             "because the socket was in blocking mode. socket (%d) error: %d...\n",
             thread, m_Socket, error);
       break;
     case platform::WSAECONNABORTED:
-      trace(kTraceNetwork,
+      trace(trace_bits::kSend,
             "Thread %ld: CHTTPNetwork::Write() WSAECONNABORTED: failed - the socket has been closed by the "
             "remote end due to timeout, socket (%d) error: %d...\n",
             thread, m_Socket, error);
       break;
     case platform::WSAECONNRESET:
-      trace(kTraceNetwork,
+      trace(trace_bits::kSend,
             "Thread %ld: CHTTPNetwork::Write() WSAECONNRESET failed - the socket has been closed by the "
             "remote end. socket (%d) error: %d...\n",
             thread, m_Socket, error);
       break;
     case platform::WSAESHUTDOWN:
-      trace(kTraceNetwork,
+      trace(trace_bits::kSend,
             "Thread %ld: CHTTPNetwork::Write() WSAESHUTDOWN failed - Shutdown requested by remote end. "
             "socket (%d) error: %d...\n",
             thread, m_Socket, error);
       break;
     default:
-      trace(kTraceNetwork, "Thread %ld: CHTTPNetwork::Write() failed - socket (%d) error: %d...\n", thread,
+      trace(trace_bits::kSend, "Thread %ld: CHTTPNetwork::Write() failed - socket (%d) error: %d...\n", thread,
             m_Socket, error);
       break;
   }
@@ -69,7 +68,7 @@ long long CHTTPNetwork::Write(const void* data, std::size_t length) {
   while (remaining > 0) {
     int ready = platform::WaitWritable(m_Socket, MillisecondsUntil(deadline));
     if (ready == 0) {
-      trace(kTraceNetwork, "CHTTPNetwork::Write: No send writability after timeout period\n");
+      trace(trace_bits::kSend, "CHTTPNetwork::Write: No send writability after timeout period\n");
       m_LastError = kTimeoutError;
       return -1;
     }
@@ -98,7 +97,7 @@ long long CHTTPNetwork::WriteFile(platform::File& file) {
   const long long size = file.Size();
   if (size < 0) {
     m_LastError = platform::WSAEBADF;
-    trace(kTraceNetwork, "CHTTPNetwork::WriteFile: Error in TransmitFile %d\n", m_LastError);
+    trace(trace_bits::kSend, "CHTTPNetwork::WriteFile: Error in TransmitFile %d\n", m_LastError);
     return -1;
   }
   const auto wait = std::chrono::seconds(m_WriteWaitSeconds);
@@ -119,22 +118,22 @@ long long CHTTPNetwork::WriteFile(platform::File& file) {
     int error = sent == 0 ? platform::WSAEBADF : platform::WSAGetLastError();
     if (error != platform::WSAEWOULDBLOCK) {
       m_LastError = error;
-      trace(kTraceNetwork, "CHTTPNetwork::WriteFile: Error in TransmitFile %d\n", error);
+      trace(trace_bits::kSend, "CHTTPNetwork::WriteFile: Error in TransmitFile %d\n", error);
       return -1;
     }
     if (!pending) {
-      trace(kTraceNetwork, "CHTTPNetwork::WriteFile: Performing Blocking TransmitFile %d\n", error);
+      trace(trace_bits::kSend, "CHTTPNetwork::WriteFile: Performing Blocking TransmitFile %d\n", error);
       pending = true;
     }
     int ready = platform::WaitWritable(m_Socket, MillisecondsUntil(deadline));
     if (ready <= 0) {
       m_LastError = ready == 0 ? kTimeoutError : platform::WSAGetLastError();
-      trace(kTraceNetwork, "CHTTPNetwork::WriteFile: Error in TransmitFile %d\n", m_LastError);
+      trace(trace_bits::kSend, "CHTTPNetwork::WriteFile: Error in TransmitFile %d\n", m_LastError);
       return -1;
     }
   }
   if (!pending) {
-    trace(kTraceNetwork, "CHTTPNetwork::WriteFile: Perform(ed) Non Blocking TransmitFile, %d\n",
+    trace(trace_bits::kSend, "CHTTPNetwork::WriteFile: Perform(ed) Non Blocking TransmitFile, %d\n",
           platform::WSAGetLastError());
   }
   m_BytesWritten += static_cast<std::uint64_t>(size);

@@ -7,11 +7,10 @@
 #include <ctime>
 
 #include "base/text_scan.h"
+#include "base/trace_bits.h"
 #include "platform/trace.h"
 
 namespace {
-
-constexpr platform::DWORD kTraceProtocol = 0x20000;
 
 // Characters that would change the meaning of a request target.
 bool NeedsEscape(unsigned char c) {
@@ -113,7 +112,7 @@ bool IQRNHTTP::TakeHeaderLine(const char* buffer, std::size_t length, std::size_
   if (!net::FindLine(buffer + position, std::min({waiting, left, kMaxLineLength}), rawLength, line)) {
     // A line may neither run past the content nor past the line limit.
     if (left <= std::min(waiting, kMaxLineLength) || waiting >= kMaxLineLength) return Fail();
-    trace(kTraceProtocol, "IQRNHTTP: ...need more DSheader\n");
+    trace(trace_bits::kParse, "IQRNHTTP: ...need more DSheader\n");
     return false;
   }
   const std::string_view raw(buffer + position, rawLength);
@@ -132,7 +131,7 @@ bool IQRNHTTP::TakeHeaderLine(const char* buffer, std::size_t length, std::size_
   }
 
   if (m_RawHeader.size() + raw.size() > kMaxRawHeader) {
-    trace(kTraceProtocol, "IQRNHTTP: Error allocating space in HTTPrespState\n");
+    trace(trace_bits::kParse, "IQRNHTTP: Error allocating space in HTTPrespState\n");
     return Fail();
   }
   if (m_RawHeader.size() + raw.size() > m_RawHeader.capacity()) {
@@ -158,7 +157,7 @@ bool IQRNHTTP::TakeHeaderLine(const char* buffer, std::size_t length, std::size_
     m_Fields.src.assign(value);
   } else if (net::EqualsNoCase(name, "CMP")) {
     m_Fields.cmp = net::ScanUnsigned(value);
-    trace(kTraceProtocol, "IQRNHTTP: Received CMP value: %u \n", m_Fields.cmp);
+    trace(trace_bits::kParse, "IQRNHTTP: Received CMP value: %u \n", m_Fields.cmp);
   }
   return true;
 }
@@ -174,7 +173,7 @@ bool IQRNHTTP::HeaderEnded() {
     return Fail();
   }
   if (m_Sink != nullptr && !m_Sink->BeginItem(m_Fields, m_RawHeader, m_NextUpdateTime)) {
-    trace(kTraceProtocol, "IQRNHTTP: %%ERROR%% - failed to create item\n");
+    trace(trace_bits::kParse, "IQRNHTTP: %%ERROR%% - failed to create item\n");
     return Fail();
   }
   ++m_ItemCount;
@@ -193,7 +192,7 @@ bool IQRNHTTP::TakeItemData(const char* buffer, std::size_t length, std::size_t&
   }
   if (m_ItemLeft != 0) return false;
   if (m_Sink != nullptr && !m_Sink->EndItem()) return Fail();
-  trace(kTraceProtocol, "IQRNHTTP: Content Length - %ld, BytesRead - %ld\n", static_cast<long>(m_ContentLength),
+  trace(trace_bits::kParse, "IQRNHTTP: Content Length - %ld, BytesRead - %ld\n", static_cast<long>(m_ContentLength),
         static_cast<long>(m_BytesRead));
   m_Fields = CDataStreamFields();
   m_RawHeader.clear();

@@ -5,11 +5,10 @@
 #include <cstring>
 
 #include "base/text_scan.h"
+#include "base/trace_bits.h"
 #include "platform/trace.h"
 
 namespace {
-
-constexpr platform::DWORD kTraceProtocol = 0x20000;
 
 constexpr const char* kMethodNames[] = {"GET", "HEAD", "POST", "PUT", "DELETE", "LINK", "UNLINK"};
 
@@ -63,7 +62,7 @@ class QRNHTTP::LineCursor {
 
   std::string_view GetToken(const char* delimiters) {
     if (position_ >= line_.size()) {
-      trace(kTraceProtocol, "QRNHTTP: GetToken() - [line <= 0] \"%s\"\n", delimiters);
+      trace(trace_bits::kParse, "QRNHTTP: GetToken() - [line <= 0] \"%s\"\n", delimiters);
       delimiter_ = '\0';
       return {};
     }
@@ -214,7 +213,7 @@ bool QRNHTTP::ParseRequestLine(std::string_view line) {
     if (methodToken == kMethodNames[i]) m_Method = i;
   }
   if (m_Method > ePUT) {
-    trace(kTraceProtocol, "QRNHTTP: Invalid Method in HTTP response (%u)\n", m_Method);
+    trace(trace_bits::kParse, "QRNHTTP: Invalid Method in HTTP response (%u)\n", m_Method);
     return false;
   }
   if (cursor.Delimiter() != ' ') return false;
@@ -385,7 +384,7 @@ bool QRNHTTP::TakeArgumentLine(const char* buffer, std::size_t length, std::size
       return true;
     }
     if (waiting >= kMaxLineLength) return Fail();
-    trace(kTraceProtocol, "QRNHTTP: ...need more request args\n");
+    trace(trace_bits::kParse, "QRNHTTP: ...need more request args\n");
     return false;
   }
   position += rawLength;

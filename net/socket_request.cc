@@ -3,11 +3,10 @@
 #include <algorithm>
 #include <limits>
 
+#include "base/trace_bits.h"
 #include "platform/trace.h"
 
 namespace {
-
-constexpr platform::DWORD kTraceRead = 0x800;
 
 // The end of the header block in `text` (just past its terminator), looking
 // for a terminator that ends at or after `from`; npos when there is none.
@@ -42,7 +41,7 @@ int CHTTPSocketRequest::Read(void* buffer, std::size_t length, bool peek) {
   }
   if (received < 0) {
     m_Network.m_LastError = ready == 0 ? CHTTPNetwork::kTimeoutError : platform::WSAGetLastError();
-    trace(kTraceRead, "CHTTPSocketRequest::Read(): Error: %d\n", m_Network.m_LastError);
+    trace(trace_bits::kNetwork, "CHTTPSocketRequest::Read(): Error: %d\n", m_Network.m_LastError);
     return -1;
   }
   if (!peek) m_Network.m_BytesRead += static_cast<std::uint64_t>(received);
@@ -81,7 +80,8 @@ long CHTTPSocketRequest::ReadHeaderBlock(std::string& header) {
       return static_cast<long>(end);
     }
     if (header.size() >= kMaxHeaderBlock) {
-      trace(kTraceRead, "CHTTPSocketRequest::ReadHeaderBlock(): header block over %zu bytes\n", kMaxHeaderBlock);
+      trace(trace_bits::kNetwork, "CHTTPSocketRequest::ReadHeaderBlock(): header block over %zu bytes\n",
+            kMaxHeaderBlock);
       return Fail(platform::WSAEMSGSIZE);
     }
     if (!Consume(static_cast<std::size_t>(peeked))) return -1;
@@ -93,7 +93,7 @@ long long CHTTPSocketRequest::ReadMessage(CHTTPMessage& message, std::size_t max
   long head = ReadHeaderBlock(header);
   if (head < 0) return -1;
   if (!message.ParseHead(header)) {
-    trace(kTraceRead, "CHTTPSocketRequest::ReadMessage(): not a valid start line\n");
+    trace(trace_bits::kNetwork, "CHTTPSocketRequest::ReadMessage(): not a valid start line\n");
     return Fail(platform::WSAEINVAL);
   }
   long long body = ReadBody(message, maxBody);
@@ -109,7 +109,7 @@ long long CHTTPSocketRequest::ReadBody(CHTTPMessage& message, std::size_t maxBod
   const int length = message.ContentLength();
   if (announced && length < 0) return Fail(platform::WSAEINVAL);
   if (announced && static_cast<std::size_t>(length) > maxBody) {
-    trace(kTraceRead, "CHTTPSocketRequest::ReadMessage(): body of %d bytes refused\n", length);
+    trace(trace_bits::kNetwork, "CHTTPSocketRequest::ReadMessage(): body of %d bytes refused\n", length);
     return Fail(platform::WSAEMSGSIZE);
   }
   // Grows as the bytes arrive rather than on the peer's word alone.
@@ -127,7 +127,7 @@ long long CHTTPSocketRequest::ReadBody(CHTTPMessage& message, std::size_t maxBod
     body.append(piece, static_cast<std::size_t>(got));
   }
   if (body.size() > maxBody) {
-    trace(kTraceRead, "CHTTPSocketRequest::ReadMessage(): body over %zu bytes refused\n", maxBody);
+    trace(trace_bits::kNetwork, "CHTTPSocketRequest::ReadMessage(): body over %zu bytes refused\n", maxBody);
     return Fail(platform::WSAEMSGSIZE);
   }
   return static_cast<long long>(body.size());

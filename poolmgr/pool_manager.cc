@@ -4,6 +4,7 @@
 #include <ctime>
 #include <new>
 
+#include "base/trace_bits.h"
 #include "platform/trace.h"
 #include "poolmgr/pool_results.h"
 
@@ -322,7 +323,7 @@ int QRPoolManager::KillPoolCleaner() {
   if (!ended) {
     // Its stop event and handle stay with it (it still uses them), and the
     // state stays "stopping" so that no second cleaner starts beside it.
-    trace(0x80, "PoolMgr: cleaner thread 0x%X did not stop within %u ms\n", m_CleanerThreadId,
+    trace(trace_bits::kThreads, "PoolMgr: cleaner thread 0x%X did not stop within %u ms\n", m_CleanerThreadId,
           kCleanerStopWaitMs);
     return results::kPoolCleanerNotRunning;
   }

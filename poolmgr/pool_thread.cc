@@ -3,6 +3,7 @@
 #include <ctime>
 #include <exception>
 
+#include "base/trace_bits.h"
 #include "platform/trace.h"
 #include "poolmgr/pool_results.h"
 
@@ -68,10 +69,10 @@ DWORD QRPoolThread::ThreadKicker(void* self) {
     try {
       thread->Run();
     } catch (const std::exception& error) {
-      trace(0x80, "PoolMgr: thread 0x%X: job ended by an exception: %s\n",
+      trace(trace_bits::kThreads, "PoolMgr: thread 0x%X: job ended by an exception: %s\n",
             slot->m_ThreadId.load(), error.what());
     } catch (...) {
-      trace(0x80, "PoolMgr: thread 0x%X: job ended by an unknown exception\n",
+      trace(trace_bits::kThreads, "PoolMgr: thread 0x%X: job ended by an unknown exception\n",
             slot->m_ThreadId.load());
     }
   }
@@ -167,7 +168,7 @@ int QRPoolThread::StopWorkingNow() {
   if (platform::WaitForSingleObject(*slot->m_Thread, m_StopWaitMs) == platform::kWaitObject0) {
     return poolmgr::kPoolOk;
   }
-  trace(0x80, "PoolMgr: thread 0x%X did not end within %u ms: TERMINATED (left to finish on its own)\n",
+  trace(trace_bits::kThreads, "PoolMgr: thread 0x%X did not end within %u ms: TERMINATED (left to finish on its own)\n",
         slot->m_ThreadId.load(), m_StopWaitMs);
   return poolmgr::kPoolThreadTerminated;
 }

@@ -5,18 +5,14 @@
 #include <exception>
 #include <span>
 
-#include "platform/event_log.h"
+#include "base/event_catalogue.h"
+#include "base/trace_bits.h"
 #include "platform/trace.h"
 
 using platform::DWORD;
 
 namespace {
 
-constexpr DWORD kTraceWorker = 0x80;
-// Event log entry for an event that could not be created.
-constexpr platform::WORD kWorkerCategory = 28;
-constexpr DWORD kEventCannotCreateEvent = 0xC00008CA;
-constexpr DWORD kWorkerViewBits = 1;
 // Longer waits are made of several platform waits.
 constexpr std::uint64_t kLongestSingleWaitMs = 0x7FFFFFFF;
 constexpr DWORD kFailedWaitSliceMs = 100;
@@ -49,8 +45,7 @@ DWORD WaitAtMost(std::span<platform::Waitable* const> objects, std::uint64_t mil
 }
 
 void ReportCannotCreate(const char* which, const std::string& threadName, DWORD error) {
-  platform::ReportEvent(platform::EVENTLOG_ERROR_TYPE, kWorkerCategory, kEventCannotCreateEvent,
-                        kWorkerViewBits, {which, threadName, std::to_string(error)});
+  events::Report<events::kWorkerEventFailed>(which, threadName, std::to_string(error));
 }
 
 }  // namespace
@@ -62,7 +57,7 @@ CWorkerThread::~CWorkerThread() {
   Stop(kDestructorStopSeconds);
   if (!WaitForDetachedThread(0)) {
     // Its events and this object's table must outlive it.
-    trace(kTraceWorker, "Worker Thread (%s): waiting for the stopped thread to end.\n",
+    trace(trace_bits::kThreads, "Worker Thread (%s): waiting for the stopped thread to end.\n",
           m_Name.c_str());
     WaitForDetachedThread(platform::kInfinite);
   }
@@ -72,12 +67,12 @@ CWorkerThread::~CWorkerThread() {
 
 void CWorkerThread::Start(bool updateSet) {
   if (m_Thread && !m_Thread->Finished()) {
-    trace(kTraceWorker, "Worker Thread (%s): Start: the thread is already running.\n",
+    trace(trace_bits::kThreads, "Worker Thread (%s): Start: the thread is already running.\n",
           m_Name.c_str());
     return;
   }
   if (!WaitForDetachedThread(0)) {
-    trace(kTraceWorker, "Worker Thread (%s): Start: the stopped thread has not ended yet.\n",
+    trace(trace_bits::kThreads, "Worker Thread (%s): Start: the stopped thread has not ended yet.\n",
           m_Name.c_str());
     return;
   }
@@ -91,7 +86,7 @@ void CWorkerThread::Start(bool updateSet) {
   m_Thread = platform::Thread::Start([this] { return ThreadProcedure(); });
   if (!m_Thread) {
     m_Finished.store(1);
-    trace(kTraceWorker, "Worker Thread (%s): Unable to create thread!\n", m_Name.c_str());
+    trace(trace_bits::kThreads, "Worker Thread (%s): Unable to create thread!\n", m_Name.c_str());
     return;
   }
   m_ThreadId.store(m_Thread->Id());
@@ -102,7 +97,7 @@ void CWorkerThread::CreateEvents(bool updateSet) {
   if (!m_StopEvent) {
     DWORD error = platform::GetLastError();
     ReportCannotCreate("Stop", m_Name, error);
-    trace(kTraceWorker, "Worker Thread (%s): Unable to create stop thread!\n", m_Name.c_str());
+    trace(trace_bits::kThreads, "Worker Thread (%s): Unable to create stop thread!\n", m_Name.c_str());
   }
 
   auto createUpdate = [&](bool everyoneMayOpen) -> std::unique_ptr<platform::Event> {
@@ -119,13 +114,13 @@ void CWorkerThread::CreateEvents(bool updateSet) {
   // Every user of the machine may open, set and wait on the update event.
   m_UpdateEvent = createUpdate(true);
   if (!m_UpdateEvent) {
-    trace(kTraceWorker, "Worker Thread (%s): Unable to create secure update event: Error %d\n",
+    trace(trace_bits::kThreads, "Worker Thread (%s): Unable to create secure update event: Error %d\n",
           m_Name.c_str(), static_cast<int>(platform::GetLastError()));
     m_UpdateEvent = createUpdate(false);
     if (!m_UpdateEvent) {
       DWORD error = platform::GetLastError();
       ReportCannotCreate("Update", m_Name, error);
-      trace(kTraceWorker, "Worker Thread (%s): Unable to create any update event: Error %d\n",
+      trace(trace_bits::kThreads, "Worker Thread (%s): Unable to create any update event: Error %d\n",
             m_Name.c_str(), static_cast<int>(error));
     }
   }
@@ -143,11 +138,11 @@ void CWorkerThread::CloseEvents() {
 void CWorkerThread::Stop(DWORD seconds) {
   bool detached = false;
   if (m_Thread) {
-    trace(kTraceWorker, "Worker Thread (%s): Stop: Setting stop event.\n", m_Name.c_str());
+    trace(trace_bits::kThreads, "Worker Thread (%s): Stop: Setting stop event.\n", m_Name.c_str());
     bool set = m_StopEvent && m_StopEvent->Set();
     bool ended = set && platform::WaitForSingleObject(*m_Thread, SecondsToMilliseconds(seconds)) ==
                             platform::kWaitObject0;
-    trace(kTraceWorker, "Worker Thread 0x%X (%s): Stop: Thread %s.\n", m_ThreadId.load(),
+    trace(trace_bits::kThreads, "Worker Thread 0x%X (%s): Stop: Thread %s.\n", m_ThreadId.load(),
           m_Name.c_str(), ended ? "stopped successfully" : "TERMINATED");
     if (!ended && !m_Thread->Finished()) {
       // A thread cannot be ended safely from outside: it is left to finish on
@@ -200,15 +195,15 @@ void CWorkerThread::RemoveUserEvent(platform::Waitable* event) {
 
 DWORD CWorkerThread::ThreadProcedure() {
   const DWORD id = platform::GetCurrentThreadId();
-  trace(kTraceWorker, "Worker Thread 0x%X (%s): Thread beginning.\n", id, m_Name.c_str());
+  trace(trace_bits::kThreads, "Worker Thread 0x%X (%s): Thread beginning.\n", id, m_Name.c_str());
   try {
     m_ExitCode.store(WorkerThreadRun());
   } catch (...) {
-    trace(kTraceWorker, "Worker Thread 0x%X (%s): WorkerThreadRun threw uncaught exception.\n", id,
+    trace(trace_bits::kThreads, "Worker Thread 0x%X (%s): WorkerThreadRun threw uncaught exception.\n", id,
           m_Name.c_str());
   }
   const DWORD code = m_ExitCode.load();
-  trace(kTraceWorker, "Worker Thread 0x%X (%s): Thread ending with code %d.\n", id, m_Name.c_str(),
+  trace(trace_bits::kThreads, "Worker Thread 0x%X (%s): Thread ending with code %d.\n", id, m_Name.c_str(),
         static_cast<int>(code));
   m_Finished.store(1);
   return code;
@@ -220,7 +215,7 @@ int CWorkerThread::WaitFor(std::int32_t seconds, bool acceptUpdates) {
     const std::time_t now = std::time(nullptr);
     const int hours = seconds / 3600;
     const int minutes = seconds / 60 - hours * 60;
-    trace(kTraceWorker, "Worker Thread (%s): %s: Sleeping for %d:%02d:%02d until %s\n",
+    trace(trace_bits::kThreads, "Worker Thread (%s): %s: Sleeping for %d:%02d:%02d until %s\n",
           m_Name.c_str(), LocalTimeText(now, "%c").c_str(), hours, minutes,
           static_cast<int>(seconds % 60), LocalTimeText(now + seconds, "%X").c_str());
   }
@@ -278,7 +273,7 @@ int CWorkerThread::WaitFor(std::int32_t seconds, bool acceptUpdates) {
 
   // A zero-span poll is silent unless it finds the stop event set.
   if (seconds != 0 || code == kWakeStop) {
-    trace(kTraceWorker, "Worker Thread (%s): %s: %s, Code=%d\n", m_Name.c_str(),
+    trace(trace_bits::kThreads, "Worker Thread (%s): %s: %s, Code=%d\n", m_Name.c_str(),
           LocalTimeText(std::time(nullptr), "%c").c_str(), reason, code);
   }
   return code;

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "base/trace_bits.h"
 #include "platform/system.h"
 #include "platform/trace.h"
 #include "regwrap/value_text.h"
@@ -247,7 +248,7 @@ int QRRegistry::Open(int create) {
     DWORD disposition = 0;
     error = RegCreateKeyEx(base, m_strKeyPath.c_str(), kAccessOnCreate, &opened, &disposition);
     if (error == 0 && disposition == REG_CREATED_NEW_KEY) {
-      trace(0x1, "Sub key created: %s\n", m_strKeyPath.c_str());
+      trace(trace_bits::kConfig, "Sub key created: %s\n", m_strKeyPath.c_str());
     }
   }
   if (remote != nullptr) RegCloseKey(remote);
@@ -501,7 +502,7 @@ int QRRegistry::GetValue(const char* name, std::vector<DWORD>& numbers) {
 DWORD QRRegistry::GetValue(const char* name, DWORD defaultValue) {
   DWORD value = 0;
   if (GetValue(name, &value)) return value;
-  trace(0x1, "Registry Query %s - %s = [Default] %u\n", GetKeyPath().c_str(),
+  trace(trace_bits::kConfig, "Registry Query %s - %s = [Default] %u\n", GetKeyPath().c_str(),
         name != nullptr ? name : "", defaultValue);
   return defaultValue;
 }
@@ -515,7 +516,7 @@ std::string QRRegistry::GetValue(const char* name, const char* defaultText) {
   std::string text;
   if (GetValue(name, &text)) return text;
   if (defaultText == nullptr) defaultText = "";
-  trace(0x1, "Registry Query %s - %s = [Default]'%s'\n", GetKeyPath().c_str(),
+  trace(trace_bits::kConfig, "Registry Query %s - %s = [Default]'%s'\n", GetKeyPath().c_str(),
         name != nullptr ? name : "", defaultText);
   return defaultText;
 }

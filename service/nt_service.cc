@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "base/trace_bits.h"
 #include "platform/event_log.h"
 #include "platform/registry.h"
 #include "platform/sync.h"
@@ -16,7 +17,6 @@
 
 namespace {
 
-constexpr DWORD kTraceService = 0x200;
 constexpr std::size_t kNameLimit = 63;
 constexpr const char* kServicesKey = "SYSTEM\\CurrentControlSet\\Services\\";
 
@@ -46,7 +46,7 @@ CNTService::CNTService(const char* serviceName, const char* displayName)
 }
 
 CNTService::~CNTService() {
-  trace(kTraceService, "CNTService::~CNTService()\n");
+  trace(trace_bits::kService, "CNTService::~CNTService()\n");
   if (m_pThis == this) m_pThis = nullptr;
 }
 
@@ -183,7 +183,7 @@ int CNTService::Install() {
   if (performance.Open(1)) performance.Close(0);
   platform::CEventLog source({}, m_szEventMessageFile);
   source.Register(15, 100);
-  LogEvent(platform::EVENTLOG_INFORMATION_TYPE, kEventInstalled, m_szServiceName.c_str());
+  LogEvent<events::kServiceInstalled>(m_szServiceName.c_str());
   return 1;
 }
 
@@ -194,11 +194,11 @@ int CNTService::Uninstall() {
     if (!manager) return 0;
     ScHandle service(platform::OpenService(manager.handle, m_szServiceName, platform::DELETE_ACCESS));
     if (service && platform::DeleteService(service.handle)) {
-      LogEvent(platform::EVENTLOG_INFORMATION_TYPE, kEventRemoved, m_szServiceName.c_str());
+      LogEvent<events::kServiceRemoved>(m_szServiceName.c_str());
       result = 1;
     } else {
       DWORD error = platform::GetLastError();
-      LogEvent(platform::EVENTLOG_ERROR_TYPE, kEventNotRemoved, m_szServiceName.c_str());
+      LogEvent<events::kServiceNotRemoved>(m_szServiceName.c_str());
       platform::SetLastError(error);
     }
   }
@@ -213,12 +213,12 @@ int CNTService::Uninstall() {
 
 int CNTService::StartService() {
   m_dwMainThreadId = platform::GetCurrentThreadId();
-  trace(kTraceService, "NTService: Calling StartServiceCtrlDispatcher()\n");
+  trace(trace_bits::kService, "NTService: Calling StartServiceCtrlDispatcher()\n");
   if (!platform::StartServiceCtrlDispatcher(m_szServiceName, ServiceMain) && platform::GetLastError() != 0) {
     // Started from a console rather than by the service control.
     StartDebugging();
   }
-  trace(kTraceService, "NTService: Returned from StartServiceCtrlDispatcher()\n");
+  trace(trace_bits::kService, "NTService: Returned from StartServiceCtrlDispatcher()\n");
   return 1;
 }
 
@@ -226,7 +226,7 @@ void CNTService::ServiceMain(DWORD argc, char** argv) {
   CNTService* self = m_pThis;
   platform::SetCurrentDirectory(platform::GetModuleDirectory());
   self->m_dwServiceThreadId = platform::GetCurrentThreadId();
-  trace(kTraceService, "NTService: Entering CNTService::ServiceMain()\n");
+  trace(trace_bits::kService, "NTService: Entering CNTService::ServiceMain()\n");
   {
     std::lock_guard<std::recursive_mutex> hold(self->m_StatusLock);
     self->m_Status.dwCurrentState = platform::SERVICE_START_PENDING;
@@ -234,7 +234,7 @@ void CNTService::ServiceMain(DWORD argc, char** argv) {
   if (!self->m_bDebugging) {
     self->m_hServiceStatus = platform::RegisterServiceCtrlHandler(self->m_szServiceName, Handler);
     if (self->m_hServiceStatus == nullptr) {
-      self->LogEvent(platform::EVENTLOG_ERROR_TYPE, kEventCtrlHandlerNotInstalled);
+      self->LogEvent<events::kServiceNoCtrlHandler>();
       return;
     }
   }
@@ -251,12 +251,12 @@ void CNTService::ServiceMain(DWORD argc, char** argv) {
     }
     self->Run();
   }
-  trace(kTraceService, "NTService: Leaving CNTService::ServiceMain()\n");
+  trace(trace_bits::kService, "NTService: Leaving CNTService::ServiceMain()\n");
   self->m_bServiceMainFinished = 1;
 }
 
 int CNTService::Initialize() {
-  trace(kTraceService, "NTService: Entering CNTService::Initialize()\n");
+  trace(trace_bits::kService, "NTService: Entering CNTService::Initialize()\n");
   SetStatus(platform::SERVICE_START_PENDING, 0, 0, nullptr);
   int ok = OnInit();
   DWORD error = platform::GetLastError();
@@ -265,13 +265,13 @@ int CNTService::Initialize() {
     m_Status.dwWin32ExitCode = error;
   }
   if (!ok) {
-    LogEvent(platform::EVENTLOG_ERROR_TYPE, kEventFailedInit);
+    LogEvent<events::kServiceInitFailed>();
     SetStatus(platform::SERVICE_STOPPED, 0, 0, "Stopped");
     return 0;
   }
-  LogEvent(platform::EVENTLOG_INFORMATION_TYPE, kEventStarted);
+  LogEvent<events::kServiceStarted>();
   SetStatus(platform::SERVICE_RUNNING, 0, 0, "Running");
-  trace(kTraceService, "NTService: Leaving CNTService::Initialize()\n");
+  trace(trace_bits::kService, "NTService: Leaving CNTService::Initialize()\n");
   return 1;
 }
 
@@ -280,7 +280,7 @@ void CNTService::Handler(DWORD control) {
   if (self == nullptr) return;
   std::lock_guard<std::mutex> serial(self->m_HandlerLock);
   self->m_dwHandlerThreadId = platform::GetCurrentThreadId();
-  trace(kTraceService, "CNTService::Handler(%lu)\n", static_cast<unsigned long>(control));
+  trace(trace_bits::kService, "CNTService::Handler(%lu)\n", static_cast<unsigned long>(control));
   switch (control) {
     case platform::SERVICE_CONTROL_STOP:
       self->SetStatus(platform::SERVICE_STOP_PENDING, 0, 0, "Stop Pending");
@@ -294,7 +294,7 @@ void CNTService::Handler(DWORD control) {
         self->m_Status.dwCheckPoint = 0xFFFFFFFF;
         self->m_Status.dwWaitHint = 0;
       }
-      self->LogEvent(platform::EVENTLOG_INFORMATION_TYPE, kEventStopped);
+      self->LogEvent<events::kServiceStopped>();
       break;
     case platform::SERVICE_CONTROL_PAUSE:
       self->OnPause();
@@ -315,7 +315,7 @@ void CNTService::Handler(DWORD control) {
       break;
     default:
       if (control < 128 || !self->OnUserControl(control)) {
-        self->LogEvent(platform::EVENTLOG_ERROR_TYPE, kEventBadRequest);
+        self->LogEvent<events::kServiceBadRequest>();
       }
       break;
   }
@@ -333,7 +333,7 @@ void CNTService::SetStatus(DWORD state, DWORD checkpoint, DWORD waitHint, const 
     if (checkpoint == 0) checkpoint = m_Status.dwCheckPoint + 1;
     if (waitHint == 0) waitHint = m_Status.dwWaitHint;
   }
-  trace(kTraceService, "CNTService::SetStatus(%lu, %lu)\n", static_cast<unsigned long>(state),
+  trace(trace_bits::kService, "CNTService::SetStatus(%lu, %lu)\n", static_cast<unsigned long>(state),
         static_cast<unsigned long>(checkpoint));
   m_Status.dwCurrentState = state;
   m_Status.dwCheckPoint = checkpoint;
@@ -368,27 +368,27 @@ void CNTService::WriteStatusValue(DWORD state, DWORD checkpoint, const char* tex
 // --- hooks ----------------------------------------------------------------------------
 
 void CNTService::Run() {
-  trace(kTraceService, "NTService: Entering CNTService::Run()\n");
+  trace(trace_bits::kService, "NTService: Entering CNTService::Run()\n");
   while (m_bIsRunning) {
-    trace(kTraceService, "NTService: Sleeping...\n");
+    trace(trace_bits::kService, "NTService: Sleeping...\n");
     platform::Sleep(5000);
   }
-  trace(kTraceService, "NTService: Leaving CNTService::Run()\n");
+  trace(trace_bits::kService, "NTService: Leaving CNTService::Run()\n");
 }
 
 int CNTService::OnInit() {
-  trace(kTraceService, "CNTService::OnInit()\n");
+  trace(trace_bits::kService, "CNTService::OnInit()\n");
   return 1;
 }
 
-void CNTService::OnStop() { trace(kTraceService, "CNTService::OnStop()\n"); }
-void CNTService::OnInterrogate() { trace(kTraceService, "CNTService::OnInterrogate()\n"); }
-void CNTService::OnPause() { trace(kTraceService, "CNTService::OnPause()\n"); }
-void CNTService::OnContinue() { trace(kTraceService, "CNTService::OnContinue()\n"); }
-void CNTService::OnShutdown() { trace(kTraceService, "CNTService::OnShutdown()\n"); }
+void CNTService::OnStop() { trace(trace_bits::kService, "CNTService::OnStop()\n"); }
+void CNTService::OnInterrogate() { trace(trace_bits::kService, "CNTService::OnInterrogate()\n"); }
+void CNTService::OnPause() { trace(trace_bits::kService, "CNTService::OnPause()\n"); }
+void CNTService::OnContinue() { trace(trace_bits::kService, "CNTService::OnContinue()\n"); }
+void CNTService::OnShutdown() { trace(trace_bits::kService, "CNTService::OnShutdown()\n"); }
 
 int CNTService::OnUserControl(DWORD code) {
-  trace(kTraceService, "CNTService::OnUserControl(%8.8lXH)\n", static_cast<unsigned long>(code));
+  trace(trace_bits::kService, "CNTService::OnUserControl(%8.8lXH)\n", static_cast<unsigned long>(code));
   return 0;
 }
 
@@ -458,7 +458,7 @@ DWORD CNTService::DebugMain(void*) {
 void CNTService::StartDebugging() {
   m_dwMainThreadId = platform::GetCurrentThreadId();
   m_bDebugging = 1;
-  trace(kTraceService, "NTService:[-d] Debugging Mode\n");
+  trace(trace_bits::kService, "NTService:[-d] Debugging Mode\n");
   platform::WatchTerminationSignals(StopFromSignal);
   std::unique_ptr<platform::Thread> debug_thread = platform::Thread::Start([] { return DebugMain(nullptr); });
 

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 
+#include "base/event_catalogue.h"
 #include "platform/service_control.h"
 #include "platform/types.h"
 
@@ -18,16 +19,6 @@ using platform::WORD;
 
 class CNTService {
  public:
-  // Service events (category 1).
-  static constexpr DWORD kEventInstalled = 0xC00005F0;
-  static constexpr DWORD kEventRemoved = 0xC00005F1;
-  static constexpr DWORD kEventNotRemoved = 0xC00005F2;
-  static constexpr DWORD kEventCtrlHandlerNotInstalled = 0xC00005F3;
-  static constexpr DWORD kEventFailedInit = 0xC00005F4;
-  static constexpr DWORD kEventStarted = 0xC00005F5;
-  static constexpr DWORD kEventBadRequest = 0xC00005F6;
-  static constexpr DWORD kEventStopped = 0xC00005F8;
-
   CNTService(const char* serviceName, const char* displayName);
   CNTService(const CNTService&) = delete;
   CNTService& operator=(const CNTService&) = delete;
@@ -53,6 +44,14 @@ class CNTService {
   int Initialize();
   void LogEvent(WORD type, DWORD eventId, const char* s1 = nullptr, const char* s2 = nullptr,
                 const char* s3 = nullptr);
+  // The same for one of the service entries of the event catalogue, its
+  // strings counted when it compiles.
+  template <const events::Entry& E, typename... Strings>
+  void LogEvent(const Strings&... strings) {
+    static_assert(E.category == 1 && E.viewBits == 0, "not one of the service frame's entries");
+    events::ExpectStrings<E, sizeof...(Strings)>();
+    LogEvent(E.type, E.id, strings...);
+  }
   void DebugMsg(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
   static void ServiceMain(DWORD argc, char** argv);

@@ -7,6 +7,7 @@
 #include "agents/agent_list.h"
 #include "agents/null_agent.h"
 #include "agents/pass_through_agent.h"
+#include "base/trace_bits.h"
 #include "cache/proxy_agent.h"
 #include "conn/conn_mgr.h"
 #include "conn/listen_address.h"
@@ -191,7 +192,8 @@ DWORD ServiceController::CreateConnectionManagers() {
     const std::string text = m_pSettings->GetServerLISTENIPPort(index);
     ListenAddress address;
     if (!ParseListenAddress(text, address)) {
-      trace(0x40, "ServiceController: Comm\\LISTEN%u \"%s\" names no port: no listener\n", index, text.c_str());
+      trace(trace_bits::kHttp, "ServiceController: Comm\\LISTEN%u \"%s\" names no port: no listener\n", index,
+            text.c_str());
       result = kErrNoListener;
       continue;
     }

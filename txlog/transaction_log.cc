@@ -3,9 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/event_catalogue.h"
 #include "base/kibo_folder.h"
 #include "base/product_identity.h"
-#include "platform/event_log.h"
+#include "base/trace_bits.h"
 #include "platform/registry.h"
 #include "platform/system.h"
 #include "platform/trace.h"
@@ -13,16 +14,6 @@
 using platform::DWORD;
 
 namespace {
-
-constexpr DWORD kTraceConfig = 0x1;
-constexpr DWORD kTraceLog = 0x80;
-
-// Event log entries of the log's writer.
-constexpr platform::WORD kLogCategory = 5;
-constexpr DWORD kEventOpenFailed = 0xC0000065;   // "Error opening file %1 : %2"
-constexpr DWORD kEventWriteFailed = 0xC0000067;  // "Error writing file %1 : %2"
-constexpr DWORD kEventTooManyErrors = 0xC00007F8;
-constexpr DWORD kLogViewBits = 1;
 
 constexpr std::int32_t kFlushPeriodSeconds = 60;
 constexpr std::int32_t kDisabledPeriodSeconds = 600;
@@ -95,14 +86,14 @@ int CPTransactionLog::Init(const char* fieldList, const char* prefix,
     m_FileNumberValueName = fileNumberValueName != nullptr ? fileNumberValueName : "";
     const DWORD fallback = 1;
     m_CurrentFileNumber = m_Settings.GetValue(m_FileNumberValueName.c_str(), fallback);
-    trace(kTraceConfig, "CPRegistry(%s, %u) = %u\n", m_FileNumberValueName.c_str(), fallback,
+    trace(trace_bits::kConfig, "CPRegistry(%s, %u) = %u\n", m_FileNumberValueName.c_str(), fallback,
           m_CurrentFileNumber);
     m_CurrentFileName = FileNameLocked();
   }
   try {
     CKiboFolder::CreateDirectoryPath(m_Directory);
   } catch (const CFileException& error) {
-    trace(kTraceLog, "CPTransactionLog: cannot create the log directory %s\n", error.what());
+    trace(trace_bits::kThreads, "CPTransactionLog: cannot create the log directory %s\n", error.what());
     return 0;
   }
   m_Initialised = true;
@@ -200,9 +191,8 @@ bool CPTransactionLog::OpenCurrentFileLocked() {
   }
   if (!m_File) {
     const CFileException error(platform::GetLastError(), m_CurrentFileName);
-    trace(kTraceLog, "CPTransactionLog: Error opening file %s\n", error.what());
-    platform::ReportEvent(platform::EVENTLOG_ERROR_TYPE, kLogCategory, kEventOpenFailed,
-                          kLogViewBits, {m_CurrentFileName, error.Reason()});
+    trace(trace_bits::kThreads, "CPTransactionLog: Error opening file %s\n", error.what());
+    events::Report<events::kLogOpenFailed>(m_CurrentFileName, error.Reason());
     m_Suspended.store(true);
     return false;
   }
@@ -211,9 +201,8 @@ bool CPTransactionLog::OpenCurrentFileLocked() {
 
 void CPTransactionLog::ReportWriteError(DWORD errorCode) {
   const CFileException error(errorCode, m_CurrentFileName);
-  trace(kTraceLog, "CPTransactionLog: Error writing file %s\n", error.what());
-  platform::ReportEvent(platform::EVENTLOG_ERROR_TYPE, kLogCategory, kEventWriteFailed,
-                        kLogViewBits, {m_CurrentFileName, error.Reason()});
+  trace(trace_bits::kThreads, "CPTransactionLog: Error writing file %s\n", error.what());
+  events::Report<events::kLogWriteFailed>(m_CurrentFileName, error.Reason());
 }
 
 void CPTransactionLog::Purge() {
@@ -222,7 +211,7 @@ void CPTransactionLog::Purge() {
     CKiboFolder::DeleteAgedFiles(m_Directory, m_Prefix + "*" + m_Extension, days);
   } catch (const CFileException& error) {
     // Tried again at the next purge.
-    trace(kTraceLog, "CPTransactionLog: purge stopped: %s\n", error.what());
+    trace(trace_bits::kThreads, "CPTransactionLog: purge stopped: %s\n", error.what());
   }
 }
 
@@ -239,8 +228,7 @@ bool CPTransactionLog::WriterFlush() {
   if (m_ConsecutiveFailures.fetch_add(1) + 1 < kFailuresBeforePause) return true;
 
   m_Suspended.store(true);
-  platform::ReportEvent(platform::EVENTLOG_ERROR_TYPE, kLogCategory, kEventTooManyErrors,
-                        kLogViewBits, {kPauseMinutesText});
+  events::Report<events::kLogPaused>(kPauseMinutesText);
   if (WaitFor(kPauseSeconds, false) == kWakeStop) return false;
   m_Suspended.store(false);
   m_ConsecutiveFailures.store(0);

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/trace_bits.h"
 #include "net/http_tables.h"
 #include "platform/socket.h"
 #include "platform/trace.h"
@@ -16,8 +17,6 @@
 #include "upstream/request_text.h"
 
 namespace {
-
-constexpr platform::DWORD kTraceFetch = 0x800;
 
 // "Sunday, 06-Nov-94 08:49:37 GMT": the date form of the conditional request.
 std::string ConditionalDate(std::int64_t time) {
@@ -54,7 +53,7 @@ int HTTPFile::Open(const std::string& name, platform::File::Mode mode, int force
   try {
     return OpenURL(name, mode, force, head);
   } catch (const std::exception&) {
-    trace(kTraceFetch, "HTTPFile: Unable to open file: %s\n", name.c_str());
+    trace(trace_bits::kNetwork, "HTTPFile: Unable to open file: %s\n", name.c_str());
     return 0;
   }
 }
@@ -69,16 +68,16 @@ bool HTTPFile::OpenLocal(const std::string& path, platform::File::Mode mode) {
 }
 
 int HTTPFile::OpenURL(const std::string& name, platform::File::Mode mode, int force, int head) {
-  trace(kTraceFetch, "HTTPFile: Treating %s as URL\n", name.c_str());
+  trace(trace_bits::kNetwork, "HTTPFile: Treating %s as URL\n", name.c_str());
   std::string url = name;
   std::replace(url.begin(), url.end(), '\\', '/');
   upstream::FileURL parts;
   switch (upstream::ParseFileURL(url, parts)) {
     case upstream::URLParse::kUnparsable:
-      trace(kTraceFetch, "HTTPFile: URL could not be parsed: %s\n", url.c_str());
+      trace(trace_bits::kNetwork, "HTTPFile: URL could not be parsed: %s\n", url.c_str());
       return Fail(kErrorBadURL);
     case upstream::URLParse::kNotHttp:
-      trace(kTraceFetch, "HTTPFile: Protocol not supported: %s\n", url.c_str());
+      trace(trace_bits::kNetwork, "HTTPFile: Protocol not supported: %s\n", url.c_str());
       return Fail(kErrorProtocol);
     case upstream::URLParse::kParsed:
       break;
@@ -88,7 +87,7 @@ int HTTPFile::OpenURL(const std::string& name, platform::File::Mode mode, int fo
   CreateFolders(copy);
   const std::int64_t copyTime = platform::FileModificationTime(copy);
 
-  trace(kTraceFetch, "HTTPFile: Getting %s from net\n", url.c_str());
+  trace(trace_bits::kNetwork, "HTTPFile: Getting %s from net\n", url.c_str());
   const std::string proxyHost = m_Settings.GetProxyHost();
   const unsigned proxyPort = m_Settings.GetProxyPort();
   const bool useProxy =
@@ -133,7 +132,7 @@ int HTTPFile::OpenURL(const std::string& name, platform::File::Mode mode, int fo
     // Unchanged, or a HEAD answer that carries no document: the copy serves.
     opened = OpenLocal(copy, mode) ? 1 : 0;
   } else {
-    trace(kTraceFetch, "HTTPFile: HTTP error getting url: %s, Response: %d\n", url.c_str(), status);
+    trace(trace_bits::kNetwork, "HTTPFile: HTTP error getting url: %s, Response: %d\n", url.c_str(), status);
     m_LastError = kErrorHTTPBase + static_cast<platform::DWORD>(status);
   }
   stream.Close();
@@ -142,13 +141,13 @@ int HTTPFile::OpenURL(const std::string& name, platform::File::Mode mode, int fo
 
 int HTTPFile::Exchange(CPHTTPStream& stream, const std::string& request, const std::string& host, unsigned port) {
   if (stream.Open(host, port) != 0) {
-    trace(kTraceFetch, "HTTPFile: Error opening connection: %d\n", platform::WSAGetLastError());
+    trace(trace_bits::kNetwork, "HTTPFile: Error opening connection: %d\n", platform::WSAGetLastError());
     stream.Close();
     m_LastError = kErrorConnect;
     return -1;
   }
   if (stream.Write(request.data(), request.size()) != static_cast<int>(request.size())) {
-    trace(kTraceFetch, "HTTPFile: Unable to Write on socket: %d\n", platform::WSAGetLastError());
+    trace(trace_bits::kNetwork, "HTTPFile: Unable to Write on socket: %d\n", platform::WSAGetLastError());
     stream.Close();
     m_LastError = kErrorWrite;
     return -1;
@@ -162,7 +161,7 @@ bool HTTPFile::SaveCopy(CPHTTPStream& stream, const std::string& header, const s
   std::unique_ptr<platform::File> out = platform::File::Open(part, platform::File::Mode::kCreate);
   if (out == nullptr) {
     m_LastError = platform::GetLastError();
-    trace(kTraceFetch, "HTTPFile: Unable to open file: %s\n", part.c_str());
+    trace(trace_bits::kNetwork, "HTTPFile: Unable to open file: %s\n", part.c_str());
     return false;
   }
   // Complete when the announced length arrived, or, without one, when the
@@ -193,7 +192,7 @@ bool HTTPFile::SaveCopy(CPHTTPStream& stream, const std::string& header, const s
   }
   out.reset();
   if (!written || !complete || total > kMaxCopyBytes) {
-    trace(kTraceFetch, "HTTPFile: Document for %s incomplete after %lld bytes\n", copy.c_str(), total);
+    trace(trace_bits::kNetwork, "HTTPFile: Document for %s incomplete after %lld bytes\n", copy.c_str(), total);
     RemoveQuietly(part);
     m_LastError = written ? kErrorIncomplete : platform::kErrorWriteFault;
     return false;

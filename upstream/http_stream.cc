@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstring>
 
+#include "base/trace_bits.h"
 #include "net/http_message.h"
 #include "net/http_network.h"
 #include "net/socket_request.h"
@@ -14,8 +15,6 @@
 #include "upstream/stream_abort.h"
 
 namespace {
-
-constexpr platform::DWORD kTraceStream = 0x800;
 
 platform::DWORD SecondsToMilliseconds(platform::DWORD seconds) {
   constexpr platform::DWORD kLongest = (platform::kInfinite - 1) / 1000;
@@ -58,7 +57,7 @@ bool CPHTTPStream::ResolveAddress(const std::string& host, platform::SocketAddre
   }
   const std::vector<std::uint32_t> found = platform::ResolveHost(host);
   if (found.empty()) {
-    trace(kTraceStream, "PHTTPStream: DNS lookup on name [%s] failed\n", host.c_str());
+    trace(trace_bits::kNetwork, "PHTTPStream: DNS lookup on name [%s] failed\n", host.c_str());
     return false;
   }
   address.address = found.front();
@@ -66,7 +65,7 @@ bool CPHTTPStream::ResolveAddress(const std::string& host, platform::SocketAddre
 }
 
 bool CPHTTPStream::ConnectToSocksServer(platform::SocketAddress& firewall) {
-  trace(kTraceStream, "CPHTTPStream::ConnectToSocksServer() Connecting to \"%s:%d\"...\n", m_SocksHost.c_str(),
+  trace(trace_bits::kNetwork, "CPHTTPStream::ConnectToSocksServer() Connecting to \"%s:%d\"...\n", m_SocksHost.c_str(),
         static_cast<int>(m_SocksPort));
   if (!ResolveAddress(m_SocksHost, firewall)) return false;
   firewall.port = static_cast<std::uint16_t>(m_SocksPort);
@@ -80,10 +79,10 @@ int CPHTTPStream::Open(const std::string& host, unsigned port) {
 
   const platform::SOCKET socket = platform::TcpSocket();
   if (socket == platform::kInvalidSocket) {
-    trace(kTraceStream, "CPHTTPStream::Open() socket() failed, error=%d\n", platform::WSAGetLastError());
+    trace(trace_bits::kNetwork, "CPHTTPStream::Open() socket() failed, error=%d\n", platform::WSAGetLastError());
     return kOpenFailed;
   }
-  trace(kTraceStream, "*** Creating socket [%d]\n", socket);
+  trace(trace_bits::kNetwork, "*** Creating socket [%d]\n", socket);
   if (!upstream::RegisterStreamSocket(socket)) {
     platform::CloseSocket(socket);
     return kOpenCancelled;
@@ -108,10 +107,10 @@ int CPHTTPStream::Open(const std::string& host, unsigned port) {
     Close();
     if (upstream::StreamsAborted()) return kOpenCancelled;
     if (error == platform::WSAETIMEDOUT) {
-      trace(kTraceStream, "PHTTPStream: Timeout occured connecting to %s:%d after %d seconds\n", dialHost.c_str(),
-            static_cast<int>(dialPort), static_cast<int>(m_ConnectTimeout));
+      trace(trace_bits::kNetwork, "PHTTPStream: Timeout occured connecting to %s:%d after %d seconds\n",
+            dialHost.c_str(), static_cast<int>(dialPort), static_cast<int>(m_ConnectTimeout));
     } else {
-      trace(kTraceStream, "PHTTPStream: connect error occured connecting to %s:%d Error %d\n", dialHost.c_str(),
+      trace(trace_bits::kNetwork, "PHTTPStream: connect error occured connecting to %s:%d Error %d\n", dialHost.c_str(),
             static_cast<int>(dialPort), error);
     }
     return kOpenFailed;
@@ -120,13 +119,13 @@ int CPHTTPStream::Open(const std::string& host, unsigned port) {
     Close();
     return kOpenCancelled;
   }
-  trace(kTraceStream, "*** Connecting socket [%d]\n", socket);
+  trace(trace_bits::kNetwork, "*** Connecting socket [%d]\n", socket);
   return m_UseSocks ? NegotiateSocksConnection(m_Target) : 0;
 }
 
 void CPHTTPStream::Close() {
   if (m_Socket == platform::kInvalidSocket) return;
-  trace(kTraceStream, "*** Closing socket [%d]\n", m_Socket);
+  trace(trace_bits::kNetwork, "*** Closing socket [%d]\n", m_Socket);
   // Forgotten by the abort first, so that it never touches a reused number.
   upstream::UnregisterStreamSocket(m_Socket);
   platform::Shutdown(m_Socket, platform::SD_SEND);
@@ -144,7 +143,7 @@ int CPHTTPStream::Read(void* buffer, std::size_t size, int peek) {
   // An aborted stream's socket is shut down and reads as closed.
   if (received <= 0 && upstream::StreamsAborted()) return kIoCancelled;
   if (received < 0) {
-    trace(kTraceStream, "CPHTTPStream::Read(): Error: %d\n", platform::WSAGetLastError());
+    trace(trace_bits::kNetwork, "CPHTTPStream::Read(): Error: %d\n", platform::WSAGetLastError());
     return kIoFailed;
   }
   return received;

@@ -1,5 +1,6 @@
 // CPHTTPStream's request to the data centre: one attempt at one server
 // (redirection, credentials) and the walk through the server list.
+#include "base/trace_bits.h"
 #include "platform/trace.h"
 #include "upstream/http_stream.h"
 #include "upstream/request_text.h"
@@ -8,7 +9,6 @@
 
 namespace {
 
-constexpr platform::DWORD kTraceStream = 0x800;
 constexpr int kNoAnswer = 500;
 
 bool Answered(int status) { return status == 200 || status == 204; }
@@ -34,7 +34,7 @@ int CPHTTPStream::AttemptOpenUsing(std::string request, const void* body, std::s
   header.clear();
   const std::string dialHost = m_UseProxy ? m_ProxyHost : host;
   const unsigned dialPort = m_UseProxy ? m_ProxyPort : port;
-  trace(kTraceStream, "CPHTTPStream::AttemptOpenUsing() - attempting connection to %s:%d\n", dialHost.c_str(),
+  trace(trace_bits::kNetwork, "CPHTTPStream::AttemptOpenUsing() - attempting connection to %s:%d\n", dialHost.c_str(),
         static_cast<int>(dialPort));
   if (Open(dialHost, dialPort) != 0) {
     Close();
@@ -45,7 +45,7 @@ int CPHTTPStream::AttemptOpenUsing(std::string request, const void* body, std::s
   const bool withBody = body != nullptr && bodyLength > 0;
   if (Write(sent.data(), sent.size()) != static_cast<int>(sent.size()) ||
       (withBody && Write(body, bodyLength) != static_cast<int>(bodyLength))) {
-    trace(kTraceStream, "CPHTTPStream::AttemptOpenUsing() Unable to send request [%s]: %d, to %s:%d\n",
+    trace(trace_bits::kNetwork, "CPHTTPStream::AttemptOpenUsing() Unable to send request [%s]: %d, to %s:%d\n",
           request.c_str(), platform::WSAGetLastError(), host.c_str(), static_cast<int>(port));
     Close();
     return Report(result, host, port, kNoAnswer);
@@ -63,17 +63,19 @@ int CPHTTPStream::AttemptOpenUsing(std::string request, const void* body, std::s
       unsigned targetPort = 0;
       switch (upstream::ParseRedirectLocation(header, target, targetPort)) {
         case upstream::RedirectTarget::kNone:
-          trace(kTraceStream, "CPHTTPStream::AttemptOpenUsing() - Unable to parse the redir location from response: %s\n",
+          trace(trace_bits::kNetwork,
+                "CPHTTPStream::AttemptOpenUsing() - Unable to parse the redir location from response: %s\n",
                 header.c_str());
           break;
         case upstream::RedirectTarget::kNoPort:
-          trace(kTraceStream, "CPHTTPStream::AttemptOpenUsing() - Unable to parse the port number from response: %s\n",
+          trace(trace_bits::kNetwork,
+                "CPHTTPStream::AttemptOpenUsing() - Unable to parse the port number from response: %s\n",
                 header.c_str());
           break;
         case upstream::RedirectTarget::kFound:
           host = target;
           port = targetPort;
-          trace(kTraceStream, "CPHTTPStream::AttemptOpenUsing() - Redirection Request to %s:%d\n", host.c_str(),
+          trace(trace_bits::kNetwork, "CPHTTPStream::AttemptOpenUsing() - Redirection Request to %s:%d\n", host.c_str(),
                 static_cast<int>(port));
           break;
       }
@@ -106,7 +108,7 @@ int CPHTTPStream::AttemptOpenUsing(std::string request, const void* body, std::s
       }
       [[fallthrough]];
     default:
-      trace(kTraceStream, "CPHTTPStream::AttemptOpenUsing() HTTP Response Code: %d, from %s:%d\n", status,
+      trace(trace_bits::kNetwork, "CPHTTPStream::AttemptOpenUsing() HTTP Response Code: %d, from %s:%d\n", status,
             host.c_str(), static_cast<int>(port));
       Close();
       return Report(result, host, port, status);
@@ -115,7 +117,7 @@ int CPHTTPStream::AttemptOpenUsing(std::string request, const void* body, std::s
   // Ask once more, with the credentials the server or proxy asked for.
   Close();
   if (!upstream::InsertHeaderLine(request, credentialsLine)) {
-    trace(kTraceStream, "CPHTTPStream::AttemptOpenUsing() - Unable to find header termination.\n");
+    trace(trace_bits::kNetwork, "CPHTTPStream::AttemptOpenUsing() - Unable to find header termination.\n");
     return Report(result, host, port, status);
   }
   return AttemptOpenUsing(std::move(request), body, bodyLength, header, host, port, result);
@@ -131,14 +133,14 @@ int CPHTTPStream::OpenAndGetHeader(const std::string& request, const void* body,
   }
 
   if (upstream::InstallDefaultServers(m_Settings)) {
-    trace(kTraceStream, "CPHTTPStream: OpenAndGetHeader() installed the built-in server list\n");
+    trace(trace_bits::kNetwork, "CPHTTPStream: OpenAndGetHeader() installed the built-in server list\n");
   }
   for (unsigned n = 1; n <= upstream::kServerListEntries && !upstream::StreamsAborted(); ++n) {
     const std::string text = m_Settings.GetIPPort(n);
     upstream::ServerEndpoint entry;
     if (!upstream::ParseServerEntry(text, entry)) {
       if (text.find_first_not_of(" \t") != std::string::npos) {
-        trace(kTraceStream, "CPHTTPStream: OpenAndGetHeader() skips server entry %u [%s]\n", n, text.c_str());
+        trace(trace_bits::kNetwork, "CPHTTPStream: OpenAndGetHeader() skips server entry %u [%s]\n", n, text.c_str());
       }
       continue;
     }
@@ -149,7 +151,7 @@ int CPHTTPStream::OpenAndGetHeader(const std::string& request, const void* body,
       if (entry.host == asked.host && entry.port == asked.port) continue;
       if (upstream::IsOwnListenAddress(m_Settings, entry.host, entry.port)) {
         const std::string self = entry.host + "," + std::to_string(entry.port);
-        trace(kTraceStream, "Self Routing detected, [%s]\n", self.c_str());
+        trace(trace_bits::kNetwork, "Self Routing detected, [%s]\n", self.c_str());
         // The 302 is no answer to pass on: it would send the viewer back here.
         header.clear();
         Close();
@@ -166,7 +168,7 @@ int CPHTTPStream::OpenAndGetHeader(const std::string& request, const void* body,
       return status;
     }
   }
-  trace(kTraceStream, "CPHTTPStream: OpenAndGetHeader() was unable to connect to any Orrinhost\n");
+  trace(trace_bits::kNetwork, "CPHTTPStream: OpenAndGetHeader() was unable to connect to any Orrinhost\n");
   if (result != nullptr) result->status = status;
   return status;
 }

@@ -1,12 +1,12 @@
 // CPHTTPStream's SOCKS 4 hop: asking the firewall to connect to the target.
 #include <cstdint>
 
+#include "base/trace_bits.h"
 #include "platform/trace.h"
 #include "upstream/http_stream.h"
 
 namespace {
 
-constexpr platform::DWORD kTraceStream = 0x800;
 constexpr unsigned char kSocksVersion = 4;
 constexpr unsigned char kSocksConnect = 1;
 constexpr std::size_t kSocksReplyLength = 8;
@@ -45,7 +45,7 @@ int CPHTTPStream::NegotiateSocksConnection(const platform::SocketAddress& target
   const int sentName = sent == sizeof(request) ? Write(user.c_str(), user.size() + 1) : -1;
   if (sentName == kIoCancelled) return kOpenCancelled;
   if (sentName != static_cast<int>(user.size() + 1)) {
-    trace(kTraceStream,
+    trace(trace_bits::kNetwork,
           "CPHTTPStream::NegotiateSocksConnection() to %d.%d.%d.%d:%d: Unable to write request to SOCKS server.\n",
           b1, b2, b3, b4, port);
     return kOpenFailed;
@@ -60,18 +60,18 @@ int CPHTTPStream::NegotiateSocksConnection(const platform::SocketAddress& target
     got += static_cast<std::size_t>(n);
   }
   if (got < sizeof(reply)) {
-    trace(kTraceStream,
+    trace(trace_bits::kNetwork,
           "CPHTTPStream::NegotiateSocksConnection() to %d.%d.%d.%d:%d: No response from SOCKS firewall.\n", b1, b2,
           b3, b4, port);
     return kOpenFailed;
   }
   const int code = reply[1];
   if (code == kSocksGranted) {
-    trace(kTraceStream, "CPHttpStream::NegotiateSocksConnection() to %d.%d.%d.%d:%d: Success.\n", b1, b2, b3, b4,
-          port);
+    trace(trace_bits::kNetwork, "CPHttpStream::NegotiateSocksConnection() to %d.%d.%d.%d:%d: Success.\n", b1, b2, b3,
+          b4, port);
     return 0;
   }
-  trace(kTraceStream,
+  trace(trace_bits::kNetwork,
         "CPHTTPStream::NegotiateSocksConnection() to %d.%d.%d.%d:%d: Failed, SOCKS filewall returned reply of %d.\n",
         b1, b2, b3, b4, port, code);
   switch (code) {

@@ -1,6 +1,7 @@
 #include "tools/dcsim/dcsim_server.h"
 
 #include "base/kibo_folder.h"
+#include "base/trace_bits.h"
 #include "net/http_message.h"
 #include "net/http_network.h"
 #include "net/qrn_http.h"
@@ -12,7 +13,6 @@
 namespace dcsim {
 namespace {
 
-constexpr platform::DWORD kTraceServer = 0x800;
 constexpr platform::DWORD kReadTimeoutSeconds = 10;
 constexpr platform::DWORD kWriteWaitSeconds = 10;
 constexpr std::size_t kMaxRequestBody = 1024 * 1024;
@@ -159,7 +159,7 @@ void Server::Answer(platform::SOCKET client) {
       response.SetNoBody(request.Method() == net::kHTTPHead);
     }
   }
-  trace(kTraceServer, "dcsim: %s -> %d\n", request.URI().c_str(), response.StatusCode());
+  trace(trace_bits::kNetwork, "dcsim: %s -> %d\n", request.URI().c_str(), response.StatusCode());
   response.Send(network);
 }
 

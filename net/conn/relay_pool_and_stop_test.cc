@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +16,7 @@
 #include "net/conn/conn_testing.h"
 #include "net/conn/relay_process_testing.h"
 #include "platform/sync.h"
+#include "poolmgr/eventually.h"
 #include "upstream/peer_process_testing.h"
 
 namespace {
@@ -24,6 +24,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 using Relay = conn_testing::RelayProcess;
+using poolmgr_testing::Eventually;
 
 const std::string kPassedThrough = "GET /KIBO-1/5-1 HTTP/1.0\r\n\r\n";
 const std::string kBlocked = "GET /KIBO-1/900-1 HTTP/1.0\r\n\r\n";
@@ -68,15 +69,6 @@ testing::AssertionResult WholeAnswer(const std::string& answer) {
   const std::size_t body = answer.size() - end - 4;
   if (body != length) return testing::AssertionFailure() << body << " of " << length << " body bytes";
   return testing::AssertionSuccess();
-}
-
-bool Eventually(const std::function<bool()>& condition, milliseconds limit) {
-  const auto deadline = Clock::now() + limit;
-  while (!condition()) {
-    if (Clock::now() >= deadline) return false;
-    platform::Sleep(10);
-  }
-  return true;
 }
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }

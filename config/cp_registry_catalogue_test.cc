@@ -49,6 +49,7 @@ const NumberRow kNumbers[] = {
     {"Comm\\NoOfListenThreads", 1, ACCESSORS(ServerNoOfListenThreads)},
     {"RecvTimeout", 20, ACCESSORS(RecvTimeout)},
     {"ConnectTimeout", 10, ACCESSORS(ConnectTimeout)},
+    {"StopGracePeriod", 5, ACCESSORS(StopGracePeriod)},
     {"AdStatsSequenceNumber", 1, ACCESSORS(AdStatsSequenceNumber)},
     {"Statistics\\AdStatsUploads", 0, ACCESSORS(StatisticsAdStatsUploads)},
     {"Statistics\\AdStatsUploadFailures", 0, ACCESSORS(StatisticsAdStatsUploadFailures)},

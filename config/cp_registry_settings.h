@@ -16,6 +16,7 @@
   X(ServerNoOfListenThreads, "Comm\\NoOfListenThreads", 1)                           \
   X(RecvTimeout, "RecvTimeout", 20)                                                  \
   X(ConnectTimeout, "ConnectTimeout", 10)                                            \
+  X(StopGracePeriod, "StopGracePeriod", 5)                                           \
   X(AdStatsSequenceNumber, "AdStatsSequenceNumber", 1)                               \
   X(StatisticsAdStatsUploads, "Statistics\\AdStatsUploads", 0)                       \
   X(StatisticsAdStatsUploadFailures, "Statistics\\AdStatsUploadFailures", 0)         \

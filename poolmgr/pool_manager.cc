@@ -104,6 +104,7 @@ void QRPoolManager::ReleaseResource() {
 
 int QRPoolManager::FindOpenSlot(CPoolSlot*& slot, int& index, eThdState& previousState) {
   if (!AccessResource(kPoolMutexWaitMs)) return results::kPoolMutexTimeout;
+  std::unique_ptr<QRPoolThread> reaped;
   int result = results::kPoolFull;
   int scanned = 0;
   // Lowest index first, so that low slots are reused before new threads start.
@@ -115,6 +116,10 @@ int QRPoolManager::FindOpenSlot(CPoolSlot*& slot, int& index, eThdState& previou
       previousState = eThdFree;
     } else {
       eThdState state = candidate->m_State.load();
+      // A thread that has ended or expired gives its slot up at once: left
+      // to the cleaner, the slot would count as taken for up to a whole
+      // interval, and a pool that was busy once would refuse every job.
+      if ((state == eThdEnded || state == eThdExpired) && ReapSlot(candidate, state, reaped)) state = eThdFree;
       if (state != eThdFree && state != eThdIdle) continue;
       // An idle thread may expire at this very moment; whoever changes the
       // state first wins.
@@ -131,6 +136,25 @@ int QRPoolManager::FindOpenSlot(CPoolSlot*& slot, int& index, eThdState& previou
   }
   ReleaseResource();
   return result;
+}
+
+bool QRPoolManager::ReapSlot(CPoolSlot* slot, eThdState state, std::unique_ptr<QRPoolThread>& reaped) {
+  // A thread that marked its end may still be leaving Run: its object is
+  // freed only once it is gone.
+  if (slot->m_Thread && !slot->m_Thread->Finished()) return false;
+  reaped = std::move(slot->m_PoolThread);
+  slot->m_Thread.reset();
+  slot->m_WakeEvent.reset();
+  slot->m_ThreadId.store(0);
+  slot->m_Handover.store(CPoolSlot::kHeldByPool);
+  slot->m_JobStartTime.store(0);
+  slot->m_LastActivityTime.store(0);
+  slot->m_JobCount.store(0);
+  slot->m_IdleExpiryMs = 0;
+  slot->m_SlotIndex = 0;
+  (state == eThdExpired ? m_ReapedExpiredCount : m_ReapedEndedCount).fetch_add(1);
+  slot->m_State.store(eThdFree);
+  return true;
 }
 
 int QRPoolManager::InsertNewSlot(CPoolSlot*& slot, int index) {
@@ -381,21 +405,8 @@ void QRPoolManager::ScanForDeadbeats() {
         ++busy;
       }
     } else if (state == eThdEnded || state == eThdExpired) {
-      // A thread that marked its end may still be leaving Run: its object is
-      // freed only once it is gone (the next scan otherwise).
-      if (slot->m_Thread && !slot->m_Thread->Finished()) continue;
-      reaped.push_back(std::move(slot->m_PoolThread));
-      slot->m_Thread.reset();
-      slot->m_WakeEvent.reset();
-      slot->m_ThreadId.store(0);
-      slot->m_Handover.store(CPoolSlot::kHeldByPool);
-      slot->m_JobStartTime.store(0);
-      slot->m_LastActivityTime.store(0);
-      slot->m_JobCount.store(0);
-      slot->m_IdleExpiryMs = 0;
-      slot->m_SlotIndex = 0;
-      (state == eThdExpired ? m_ReapedExpiredCount : m_ReapedEndedCount).fetch_add(1);
-      slot->m_State.store(eThdFree);
+      std::unique_ptr<QRPoolThread> thread;
+      if (ReapSlot(slot, state, thread)) reaped.push_back(std::move(thread));
     }
   }
   if (busy < m_LowWater && m_NotifyEvent) {

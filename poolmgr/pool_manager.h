@@ -1,8 +1,9 @@
 // A pool of reusable worker threads: a fixed number of slots, each holding at
 // most one thread made by the pool's factory. A job (a parameter object) goes
-// to the idle thread of the lowest free slot, or to a new thread there; a
-// cleaner thread reaps ended threads, counts stuck ones and signals the named
-// event "PoolMgrNotify" while few threads are busy.
+// to the idle thread of the lowest free slot, or to a new thread there (a
+// slot whose thread has ended or expired counts as free); a cleaner thread
+// reaps ended threads, counts stuck ones and signals the named event
+// "PoolMgrNotify" while few threads are busy.
 //
 // Every operation returns 0 or a code of poolmgr/pool_results.h.
 #pragma once
@@ -67,6 +68,10 @@ class QRPoolManager {
 
  private:
   bool CleanerActive() const;
+  // Empties an ended or expired slot whose thread is gone, counts it as
+  // reaped and hands its thread object over; false while the thread still
+  // runs. Under the pool mutex, so that a slot is reaped once.
+  bool ReapSlot(CPoolSlot* slot, eThdState state, std::unique_ptr<QRPoolThread>& reaped);
   // Frees a slot record, or leaves it to its thread when that still runs.
   static void ReleaseSlot(CPoolSlot* slot);
   void GrowTable();

@@ -1,5 +1,6 @@
 #include "poolmgr/pool_manager.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -58,10 +59,12 @@ class TestParams : public QRThreadParams {
     const auto& params = static_cast<const TestParams&>(other);
     job = params.job;
     block = params.block;
+    ends = params.ends;
     return 0;
   }
   int job = 0;
   bool block = false;
+  bool ends = false;  // the thread ends after this job
 };
 
 // The shape of the server's pool threads: a job loop that honours a stop flag.
@@ -90,6 +93,7 @@ class TestThread : public QRPoolThread {
       }
       probe_->jobsRun.fetch_add(1);
       if (stop_.load()) Kill();
+      if (params_.ends) break;
       if (!Recycle(eThdIdle)) return;
     }
     (void)Recycle(eThdEnded);
@@ -314,6 +318,49 @@ TEST_F(PoolManagerTest, ExpiredIdleThreadIsReapedAndItsSlotGetsAFreshThread) {
   EXPECT_EQ(probe_.created.load(), 2);
 }
 
+// The cleaner's next scan is ten minutes away: the slot of a thread that has
+// ended or expired takes the next job all the same, with a fresh thread, and
+// is counted as reaped.
+TEST_F(PoolManagerTest, SlotsOfEndedAndExpiredThreadsTakeNewJobsWithoutWaitingForTheCleaner) {
+  QRPoolManager& pool = OpenedPool(2, /*idleExpiryMs=*/50);
+  ASSERT_EQ(pool.StartPoolCleaner(kLongIdle), 0);
+  TestParams ending(1, true);
+  ending.ends = true;
+  TestParams expiring(2, true);
+  ASSERT_EQ(pool.IssueThread(&ending), 0);
+  ASSERT_EQ(pool.IssueThread(&expiring), 0);
+  ASSERT_TRUE(Eventually([&] { return probe_.JobsStarted() == 2; }));
+  probe_.release->Set();
+  ASSERT_TRUE(Eventually([&] {
+    Summary s = Summarize(pool);
+    return s.ended == 1 && s.expired == 1;
+  }));
+  probe_.release->Reset();
+
+  // A thread may still be on its way out just after it marked its slot.
+  TestParams next(3, true);
+  for (int job : {3, 4}) {
+    next.job = job;
+    ASSERT_TRUE(Eventually([&] { return pool.IssueThread(&next) == 0; }, 2s)) << "job " << job;
+  }
+  ASSERT_TRUE(Eventually([&] { return probe_.JobsStarted() == 4; }));
+  EXPECT_EQ(pool.IssueThread(&next), poolmgr::kPoolFull);
+  CleanerStats reaped = Cleaner(pool);
+  EXPECT_EQ(reaped.ended, 1);
+  EXPECT_EQ(reaped.expired, 1);
+  EXPECT_EQ(probe_.created.load(), 4);
+  EXPECT_EQ(probe_.destroyed.load(), 2);
+  // On new threads, one in each slot.
+  std::vector<Probe::JobRecord> records = probe_.Records();
+  EXPECT_EQ(records[2].slotIndex + records[3].slotIndex, 1);
+  for (int i : {2, 3}) {
+    EXPECT_NE(records[i].threadId, records[0].threadId);
+    EXPECT_NE(records[i].threadId, records[1].threadId);
+  }
+  probe_.release->Set();
+  ASSERT_TRUE(Eventually([&] { return probe_.jobsRun.load() == 4; }));
+}
+
 TEST_F(PoolManagerTest, DeadbeatsAreCountedUnlessTheThresholdIsTheMaximum) {
   QRPoolManager& eager = OpenedPool(1, kLongIdle, /*deadbeatSeconds=*/0);
   QRPoolManager& never = OpenedPool(1, kLongIdle, 0xFFFFFFFF);
@@ -395,9 +442,11 @@ TEST_F(PoolManagerTest, ThreadThatIgnoresTheStopIsLeftToFinishOnItsOwn) {
   EXPECT_EQ(probe_.jobsRun.load(), 1);
 }
 
-// Jobs raced against idle expiry and reaping: every accepted job runs once.
-TEST_F(PoolManagerTest, NoAcceptedJobIsLostWhileThreadsExpireAndAreReaped) {
-  QRPoolManager& pool = OpenedPool(6, /*idleExpiryMs=*/1);
+// Jobs raced against idle expiry, thread ends and reaping, by the cleaner
+// and by the jobs that take the slots: every accepted job runs once, and
+// every thread object is reaped (counted and deleted) once.
+TEST_F(PoolManagerTest, NoAcceptedJobIsLostWhileThreadsEndExpireAndAreReaped) {
+  QRPoolManager& pool = OpenedPool(4, /*idleExpiryMs=*/1);
   ASSERT_EQ(pool.StartPoolCleaner(1), 0);
   std::atomic<int> accepted{0};
   std::vector<std::thread> issuers;
@@ -405,6 +454,7 @@ TEST_F(PoolManagerTest, NoAcceptedJobIsLostWhileThreadsExpireAndAreReaped) {
     issuers.emplace_back([&, t] {
       for (int i = 0; i < 150; ++i) {
         TestParams params(t * 1000 + i, false);
+        params.ends = i % 3 == 0;
         int result = pool.IssueThread(&params);
         if (result == 0) accepted.fetch_add(1);
         else EXPECT_EQ(result, poolmgr::kPoolFull);
@@ -416,8 +466,18 @@ TEST_F(PoolManagerTest, NoAcceptedJobIsLostWhileThreadsExpireAndAreReaped) {
   EXPECT_GT(accepted.load(), 0);
   ASSERT_TRUE(Eventually([&] { return probe_.jobsRun.load() == accepted.load(); }))
       << probe_.jobsRun.load() << " of " << accepted.load();
-  // Left alone, every thread expires and is reaped.
-  ASSERT_TRUE(Eventually([&] { return Cleaner(pool).expired == probe_.created.load(); }));
+  std::vector<int> jobs;
+  for (const Probe::JobRecord& record : probe_.Records()) jobs.push_back(record.job);
+  std::sort(jobs.begin(), jobs.end());
+  EXPECT_EQ(std::adjacent_find(jobs.begin(), jobs.end()), jobs.end());
+  // Left alone, every thread ends or expires and is reaped.
+  ASSERT_TRUE(Eventually([&] {
+    CleanerStats reaped = Cleaner(pool);
+    return reaped.ended + reaped.expired >= probe_.created.load();
+  }));
+  CleanerStats reaped = Cleaner(pool);
+  EXPECT_EQ(reaped.ended + reaped.expired, probe_.created.load());
+  EXPECT_GT(reaped.ended, 0);
   // The cleaner counts a reaped thread before it deletes the object.
   EXPECT_TRUE(Eventually([&] { return probe_.destroyed.load() == probe_.created.load(); }))
       << probe_.destroyed.load() << " of " << probe_.created.load();

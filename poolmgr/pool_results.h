@@ -8,7 +8,8 @@ inline constexpr int kPoolOk = 0;
 // Pool not open or no factory; also IncreaseDepthBy with a count that is not positive.
 inline constexpr int kPoolNotOpen = 8195;
 inline constexpr int kPoolAlreadyOpen = 8196;
-// Every slot up to the depth is reserved, working, ended or expired.
+// Every slot up to the depth is reserved, working, or held by a thread that
+// has ended or expired but not yet finished.
 inline constexpr int kPoolFull = 8197;
 // The pool mutex could not be taken within kPoolMutexWaitMs.
 inline constexpr int kPoolMutexTimeout = 8198;

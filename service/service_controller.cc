@@ -1,6 +1,7 @@
 #include "service/service_controller.h"
 
 #include <algorithm>
+#include <chrono>
 #include <ctime>
 
 #include "admin/admin_agent.h"
@@ -24,6 +25,8 @@ namespace {
 using platform::DWORD;
 
 constexpr DWORD kStepWaitHint = 10000;
+// How often a stop looks whether the answers under way are done.
+constexpr DWORD kAnswerPollMs = 20;
 constexpr const char* kBuildStatus = "Build 1.1.68 domino";
 
 }  // namespace
@@ -44,11 +47,13 @@ void ServiceController::ReportStart(const char* text) {
   }
 }
 
-void ServiceController::ReportStop(const char* text) {
+void ServiceController::ReportStop(const char* text, DWORD waitHint) {
   if (m_pService == nullptr) return;
   if (m_bFirstReport) {
-    m_pService->SetStatus(platform::SERVICE_STOP_PENDING, 0, kStepWaitHint, text);
+    m_pService->SetStatus(platform::SERVICE_STOP_PENDING, 0, waitHint != 0 ? waitHint : kStepWaitHint, text);
     m_bFirstReport = false;
+  } else if (waitHint != 0) {
+    m_pService->SetStatus(platform::SERVICE_STOP_PENDING, 0, waitHint, text);
   } else {
     m_pService->SetStatus(platform::SERVICE_STOP_PENDING, text);
   }
@@ -94,9 +99,14 @@ DWORD ServiceController::Start(CNTService* service) {
 DWORD ServiceController::Stop() {
   if (!m_bStarted) return kErrNotStarted;
   m_bFirstReport = true;
-  ReportStop("Terminating All HTTP Streams");
+  // No new viewers from here on; those being answered get the grace period
+  // to receive their answers before the upstream streams are cut.
+  const DWORD graceMs = StopGraceMs();
+  ReportStop("Terminating All HTTP Streams", kStepWaitHint + graceMs);
+  StopTakingConnections();
+  WaitForAnswersUnderWay(graceMs);
   upstream::AbortAllStreams();
-  ReportStop("Destroying Heart Beat");
+  ReportStop("Destroying Heart Beat", kStepWaitHint);
   ReportStop("Destroying Beacon Reader");
   ReportStop("Shuting down connection managers");
   ShutDownConnectionManagers();
@@ -205,6 +215,36 @@ DWORD ServiceController::CreateConnectionManagers() {
   return result;
 }
 // --- stop steps ----------------------------------------------------------------
+
+DWORD ServiceController::StopGraceMs() const {
+  if (!m_pSettings) return 0;
+  return std::min<DWORD>(m_pSettings->GetStopGracePeriod(), kMaxStopGraceSeconds) * 1000;
+}
+
+// The listeners stop here and are deleted by the later step, which then
+// finds them stopped.
+void ServiceController::StopTakingConnections() {
+  for (std::size_t i = 0; i < m_ListenerCount; ++i) m_Listeners[i]->Shutdown();
+}
+
+void ServiceController::WaitForAnswersUnderWay(DWORD graceMs) {
+  if (!m_pClientPool) return;
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(graceMs);
+  for (;;) {
+    int slots = 0, idle = 0, reserved = 0, working = 0, ended = 0, expired = 0;
+    float averageJobs = 0;
+    if (m_pClientPool->GatherSummaryStats(slots, idle, reserved, working, ended, expired, averageJobs) != 0 ||
+        reserved + working == 0) {
+      return;
+    }
+    if (Clock::now() >= deadline) {
+      trace(trace_bits::kHttp, "ServiceController: %d requests still under way after %u ms: cut\n", reserved + working, graceMs);
+      return;
+    }
+    platform::Sleep(kAnswerPollMs);
+  }
+}
 
 void ServiceController::ShutDownConnectionManagers() {
   for (std::size_t i = 0; i < m_ListenerCount; ++i) {

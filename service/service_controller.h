@@ -46,6 +46,9 @@ class ServiceController {
   static constexpr platform::DWORD kClientPoolDeadbeatSeconds = 180000;
   static constexpr platform::DWORD kClientPoolLowWater = 5;
   static constexpr platform::DWORD kClientPoolCleanerMs = 300000;
+  // StopGracePeriod (seconds) is kept below this, so that a stop still ends
+  // well within the time a service manager gives it.
+  static constexpr platform::DWORD kMaxStopGraceSeconds = 60;
 
   ServiceController();
   ~ServiceController();
@@ -68,7 +71,8 @@ class ServiceController {
 
  private:
   void ReportStart(const char* text);
-  void ReportStop(const char* text);
+  // A wait hint of 0 keeps the last one.
+  void ReportStop(const char* text, platform::DWORD waitHint = 0);
 
   // Start steps.
   platform::DWORD CreateTransactionLogAndAgentList();
@@ -76,6 +80,9 @@ class ServiceController {
   platform::DWORD CreateAgents();
   platform::DWORD CreateConnectionManagers();
   // Stop steps.
+  platform::DWORD StopGraceMs() const;
+  void StopTakingConnections();
+  void WaitForAnswersUnderWay(platform::DWORD graceMs);
   void ShutDownConnectionManagers();
   void DestroyThreadPool();
   void DestroyAgents();

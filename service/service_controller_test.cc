@@ -1,6 +1,9 @@
 #include "service/service_controller.h"
 
+#include <chrono>
 #include <filesystem>
+#include <map>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -11,6 +14,7 @@
 #include "platform/socket.h"
 #include "platform/testing.h"
 #include "poolmgr/pool_manager.h"
+#include "service/nt_service.h"
 #include "txlog/transaction_log.h"
 #include "upstream/peer_process_testing.h"
 
@@ -88,19 +92,50 @@ TEST(ServiceController, BuildsAndTakesDownTheClientPoolAgentsAndListeners) {
   }
 }
 
-TEST(ServiceController, StopClosesTheListenersAndThePool) {
+// The wait hint of each stop report.
+class StopReports : public CNTService {
+ public:
+  StopReports() : CNTService("StopReports", "Stop Reports") {}
+  void SetStatus(DWORD state, DWORD checkpoint, DWORD waitHint, const char* text) override {
+    CNTService::SetStatus(state, checkpoint, waitHint, text);
+    if (state == platform::SERVICE_STOP_PENDING) hints[text] = Status().dwWaitHint;
+  }
+  std::map<std::string, DWORD> hints;
+};
+
+TEST(ServiceController, StopGivesRequestsUnderWayTheGracePeriodThenClosesTheListenersAndThePool) {
   CPRegistry settings;
   settings.SetHomeDirectory((testing_support::MakeTempDir("home") + "/").c_str());
   settings.SetWebPort(0);
   settings.SetJavaPort(0);
+  settings.SetStopGracePeriod(1);
   const unsigned short port = FreeLoopbackPort();
   settings.SetServerLISTENIPPort(1, ListenText(port).c_str());
 
+  StopReports reports;
   ServiceController controller;
-  ASSERT_EQ(controller.Start(nullptr), 0u);
+  ASSERT_EQ(controller.Start(&reports), 0u);
   platform::SOCKET waiting = conn_testing::ConnectSendingViewer(port);
   ASSERT_NE(waiting, platform::kInvalidSocket);
+  auto working = [&] {
+    int slots = 0, idle = 0, reserved = 0, busy = 0, ended = 0, expired = 0;
+    float average = 0;
+    controller.ClientPool()->GatherSummaryStats(slots, idle, reserved, busy, ended, expired, average);
+    return busy;
+  };
+  for (int i = 0; i < 200 && working() == 0; ++i) platform::Sleep(10);
+  ASSERT_EQ(working(), 1);
+  const auto stopping = std::chrono::steady_clock::now();
   EXPECT_EQ(controller.Stop(), 0u);
+  const auto took = std::chrono::steady_clock::now() - stopping;
+  // A request thread waits for the rest of this viewer's request: the stop
+  // waits for it, as long as the grace period.
+  EXPECT_GE(took, std::chrono::milliseconds(1000));
+  EXPECT_LT(took, std::chrono::milliseconds(4000));
+  // The service manager is told to expect the wait, and then steps as usual.
+  EXPECT_EQ(reports.hints["Terminating All HTTP Streams"], 11000u);
+  EXPECT_EQ(reports.hints["Destroying Heart Beat"], 10000u);
+  EXPECT_EQ(reports.hints["Destroying Service Controller"], 10000u);
   // The viewer that was still sending is closed unanswered.
   EXPECT_TRUE(conn_testing::ClosedUnanswered(waiting, std::chrono::milliseconds(1000)));
   platform::CloseSocket(waiting);

@@ -132,12 +132,7 @@ int CSecretAgent::Receive(SOCKET socket, DWORD waitMs) {
 void CSecretAgent::Answer(SOCKET socket, const CClientRequestParams& job, const char* peer) {
   const int category = m_pRequest->GetCategory();
   const int kind = job.m_AgentList != nullptr ? job.m_AgentList->Lookup(static_cast<std::uint32_t>(category)) : 0;
-  CAbstractAgent* agent = nullptr;
-  if (job.m_AgentTable != nullptr) {
-    agent = job.m_AgentTable->ForKind(kind);
-    // Until every agent exists, an empty slot's requests are passed through.
-    if (agent == nullptr) agent = (*job.m_AgentTable)[ePassThroughSlot];
-  }
+  CAbstractAgent* agent = job.m_AgentTable != nullptr ? job.m_AgentTable->ForKind(kind) : nullptr;
   if (agent == nullptr) {
     trace(0x40, "SecretAgent: no agent for category %d (kind %d): connection closed\n", category, kind);
     return;

@@ -59,7 +59,9 @@ int CPassThroughAgent::HTTPProcess(platform::SOCKET socket, unsigned long& bytes
   }
 
   CPHTTPStream stream(m_Registry);
-  const std::string upstreamRequest = request->RequestLine() + "\r\n";
+  // The request line alone, then the empty line that ends the head.
+  std::string upstreamRequest(request->RequestLine());
+  upstreamRequest.append("\r\n");
   const std::vector<char>& body = request->Body();
   std::string header;
   CUpstreamResult answered;

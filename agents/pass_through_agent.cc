@@ -4,7 +4,6 @@
 #include <string>
 
 #include "net/http_tables.h"
-#include "platform/event_log.h"
 #include "platform/trace.h"
 #include "txlog/transaction_log_entry.h"
 #include "upstream/http_stream.h"
@@ -12,11 +11,6 @@
 namespace {
 
 constexpr platform::DWORD kTraceAgent = 0x10;
-
-// "Error sending response to client", a warning for the operator.
-constexpr platform::WORD kSendCategory = 11;
-constexpr platform::DWORD kEventSendFailed = 0x80000072;
-constexpr platform::DWORD kSendViewBit = 0x80;
 
 // The header with "Via: <product>" as its last line, when it has line ends
 // to put it behind.
@@ -101,8 +95,7 @@ int CPassThroughAgent::HTTPProcess(platform::SOCKET socket, unsigned long& bytes
   if (!sent) {
     status = 408;
     trace(kTraceAgent, "CPassThroughAgent.HTTPProcess(): Error sending response for category ID %d\n", category);
-    platform::ReportEvent(platform::EVENTLOG_WARNING_TYPE, kSendCategory, kEventSendFailed, kSendViewBit,
-                          {std::to_string(platform::GetLastError()), "Sending pass-thru response"});
+    ReportSendFailure("Sending pass-thru response");
   } else {
     trace(kTraceAgent, "CPassThroughAgent.HTTPProcess(): Sent response for category ID %d\n", category);
   }

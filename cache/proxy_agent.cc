@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "cache/piece_sender.h"
 #include "net/qrn_http.h"
 #include "platform/event_log.h"
 #include "platform/trace.h"
@@ -21,21 +20,12 @@ constexpr platform::DWORD kEventStartFailed = 0xC0000835;
 constexpr platform::DWORD kEventUnknownException = 0xC0000079;
 constexpr platform::DWORD kAgentViewBit = 0x1;
 
-constexpr platform::WORD kSendCategory = 11;
-constexpr platform::DWORD kEventSendFailed = 0x80000072;
-constexpr platform::DWORD kSendViewBit = 0x80;
-
 // Next-update line modes of the prefix: on, and left out (HEAD).
 constexpr int kWithNextUpdate = 1;
 constexpr int kWithoutNextUpdate = 2;
 
 // Pieces of one answer held on the stack; longer answers use the heap.
 constexpr std::size_t kInlinePieces = 16;
-
-void ReportSendFailure(int error, const char* step) {
-  platform::ReportEvent(platform::EVENTLOG_WARNING_TYPE, kSendCategory, kEventSendFailed, kSendViewBit,
-                        {std::to_string(error), step});
-}
 
 }  // namespace
 
@@ -117,14 +107,9 @@ int CProxyAgent::HTTPSendResponse(platform::SOCKET socket, unsigned long& bytesS
   }
 
   std::size_t sent = 0;
-  const bool ok = SendPieces(socket, std::span<const platform::SendSlice>(pieces, count), m_SendWaitMilliseconds, sent);
-  if (!ok) {
-    const int error = platform::WSAGetLastError();
-    ReportSendFailure(error, sent < prefixLength ? "Sending (from cache) lpPrefix"
-                                                 : "Sending (from cache) via TransmitFile");
-    bytesSent = 0;
+  if (SendPieces(socket, bytesSent, std::span<const platform::SendSlice>(pieces, count), sent) != kSendSucceeded) {
+    ReportSendFailure(sent < prefixLength ? "Sending (from cache) lpPrefix" : "Sending (from cache) via TransmitFile");
     return 0;
   }
-  bytesSent += static_cast<unsigned long>(sent);
   return 1;
 }

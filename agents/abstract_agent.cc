@@ -49,11 +49,6 @@ void TraceSendError(platform::SOCKET socket, int error) {
 // carry, as one error number serves sockets and files alike.
 void KeepSocketError(int error) { platform::SetLastError(static_cast<platform::DWORD>(error)); }
 
-void ReportSendFailure(const char* step) {
-  const std::string error = std::to_string(platform::GetLastError());
-  events::Report<events::kAgentSendFailed>(error, step);
-}
-
 // Reads until `length` bytes are in or the file ends: the bytes read, or -1.
 long long ReadFully(platform::File& file, char* buffer, std::size_t length) {
   std::size_t done = 0;
@@ -308,35 +303,68 @@ bool CAbstractAgent::WaitToSend(platform::SOCKET socket) {
 
 unsigned short CAbstractAgent::SendResponse(platform::SOCKET socket, unsigned long& bytesSent, const void* data,
                                             unsigned long length) {
-  const char* next = static_cast<const char*>(data);
-  unsigned long remaining = data != nullptr ? length : 0;
   if (data == nullptr && length != 0) {
     KeepSocketError(platform::WSAEFAULT);
     bytesSent = 0;
     return kSendFailed;
   }
-  while (remaining > 0) {
-    if (!WaitToSend(socket)) {
-      bytesSent = 0;
-      return kSendFailed;
+  const platform::SendSlice piece{data, data != nullptr ? length : 0};
+  std::size_t sent = 0;
+  return SendPieces(socket, bytesSent, {&piece, 1}, sent);
+}
+
+unsigned short CAbstractAgent::SendPieces(platform::SOCKET socket, unsigned long& bytesSent,
+                                          std::span<const platform::SendSlice> pieces, std::size_t& sent) {
+  sent = 0;
+  std::size_t next = 0;    // the first piece not wholly sent
+  std::size_t offset = 0;  // bytes of it already sent
+  for (;;) {
+    while (next < pieces.size() && offset == pieces[next].length) {
+      ++next;
+      offset = 0;
     }
-    // After the wait there is room for at least part of the piece; taking
-    // only what fits keeps a viewer that stops reading from holding the
-    // thread past the wait.
-    const int sent =
-        platform::Send(socket, next, std::min<unsigned long>(remaining, kSendPiece), platform::MSG_DONTWAIT_FLAG);
-    if (sent < 0) {
+    if (next == pieces.size()) break;
+    platform::SendSlice batch[platform::kMaxSendSlices];
+    std::size_t count = 0;
+    std::size_t batchLength = 0;
+    for (std::size_t i = next; i < pieces.size() && count < platform::kMaxSendSlices && batchLength < kSendPiece;
+         ++i) {
+      const std::size_t skip = i == next ? offset : 0;
+      const std::size_t length = std::min(pieces[i].length - skip, kSendPiece - batchLength);
+      if (length == 0) continue;
+      batch[count++] = platform::SendSlice{static_cast<const char*>(pieces[i].data) + skip, length};
+      batchLength += length;
+    }
+
+    // Only what fits now: a viewer that stops reading holds the thread for
+    // no longer than the writability wait.
+    const long long done = platform::SendGather(socket, batch, count, platform::MSG_DONTWAIT_FLAG);
+    if (done < 0) {
       const int error = platform::WSAGetLastError();
-      TraceSendError(socket, error);
-      KeepSocketError(error);
+      if (error == platform::WSAEWOULDBLOCK && WaitToSend(socket)) continue;
+      if (error != platform::WSAEWOULDBLOCK) {
+        TraceSendError(socket, error);
+        KeepSocketError(error);
+      }
       bytesSent = 0;
       return kSendFailed;
     }
-    next += sent;
-    remaining -= static_cast<unsigned long>(sent);
+    sent += static_cast<std::size_t>(done);
+    // Move past the pieces that went out whole.
+    auto left = static_cast<std::size_t>(done) + offset;
+    while (next < pieces.size() && left >= pieces[next].length) {
+      left -= pieces[next].length;
+      ++next;
+    }
+    offset = left;
   }
-  bytesSent += length;
+  bytesSent += static_cast<unsigned long>(sent);
   return kSendSucceeded;
+}
+
+void CAbstractAgent::ReportSendFailure(const char* step) {
+  const std::string error = std::to_string(platform::GetLastError());
+  events::Report<events::kAgentSendFailed>(error, step);
 }
 
 unsigned short CAbstractAgent::TransmitFile(platform::SOCKET socket, platform::File* file, unsigned long bytesToWrite,

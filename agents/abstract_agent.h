@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 
 #include "net/fetched_item.h"
 #include "net/qrn_http.h"
@@ -80,6 +81,16 @@ class CAbstractAgent {
   // the viewer takes nothing for m_SendWaitMilliseconds.
   virtual unsigned short SendResponse(platform::SOCKET socket, unsigned long& bytesSent, const void* data,
                                       unsigned long length);
+  // Every send of the agents goes through here: the pieces in order, as many
+  // of them per system call as the socket takes (at most kSendPiece bytes),
+  // without copying them together. Waits, traces, keeps the error and counts
+  // as SendResponse does. `sent` receives the bytes that went out, so that a
+  // failure can tell which piece it happened in.
+  unsigned short SendPieces(platform::SOCKET socket, unsigned long& bytesSent,
+                            std::span<const platform::SendSlice> pieces, std::size_t& sent);
+  // Warns the operator that an answer could not be sent: the last error and
+  // the step that failed.
+  static void ReportSendFailure(const char* step);
   // Sends the head of `buffers`, then `bytesToWrite` bytes of `file` from its
   // current position (0: up to its end), then the tail, reading the file
   // itself rather than handing it to the system. A file that ends before

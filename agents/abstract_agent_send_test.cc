@@ -1,9 +1,10 @@
-// The agent base's raw sends, its own file transmission and error packets,
-// on real loopback connections.
+// The agent base's raw and gathered sends, its own file transmission and
+// error packets, on real loopback connections.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "agents/agent_testing.h"
 #include "agents/test_agent.h"
@@ -104,6 +105,45 @@ TEST(AgentSendResponse, ViewerThatWentAwayFailsWithTheSocketErrorTraced) {
               text.find("CAbstractAgent::SendResponse() WSAESHUTDOWN failed - Shutdown requested by remote "
                         "end. socket (") != std::string::npos)
       << text;
+}
+
+TEST(AgentSendPieces, EveryByteInOrderThroughAFullSocket) {
+  ViewerConnection viewer(4096);
+  viewer.StartReading();
+  // More pieces than one call takes, some empty, some larger than the
+  // buffers and than one call's bytes.
+  std::vector<std::string> texts;
+  for (int i = 0; i < 150; ++i) texts.push_back(i % 7 == 0 ? std::string() : PatternBytes(197 * i, i));
+  std::vector<platform::SendSlice> pieces;
+  std::string expected;
+  for (const std::string& text : texts) {
+    pieces.push_back({text.data(), text.size()});
+    expected += text;
+  }
+  CTestAgent agent(5000);
+  unsigned long bytesSent = 11;
+  std::size_t sent = 0;
+  EXPECT_EQ(agent.SendPieces(viewer.Server(), bytesSent, pieces, sent), CAbstractAgent::kSendSucceeded);
+  EXPECT_EQ(sent, expected.size());
+  EXPECT_EQ(bytesSent, 11 + expected.size());
+  EXPECT_TRUE(viewer.Finish() == expected);
+}
+
+TEST(AgentSendPieces, AViewerThatStopsReadingEndsTheSendAfterTheWaitAndTellsWhere) {
+  TraceCapture traces;
+  ViewerConnection viewer(4096);  // never reads
+  const std::string big(4 * 1024 * 1024, 'x');
+  const platform::SendSlice pieces[] = {{"head", 4}, {big.data(), big.size()}};
+  CTestAgent agent(200);
+  unsigned long bytesSent = 11;
+  std::size_t sent = 0;
+  EXPECT_EQ(agent.SendPieces(viewer.Server(), bytesSent, pieces, sent), CAbstractAgent::kSendFailed);
+  EXPECT_EQ(platform::WSAGetLastError(), platform::WSAETIMEDOUT);
+  EXPECT_EQ(platform::GetLastError(), static_cast<platform::DWORD>(platform::WSAETIMEDOUT));
+  EXPECT_EQ(bytesSent, 0u);
+  EXPECT_GE(sent, 4u);
+  EXPECT_LT(sent, big.size());
+  EXPECT_NE(traces.Text().find("AbsAgent: No send writability after timeout period\n"), std::string::npos);
 }
 
 class AgentTransmitFile : public testing::Test {

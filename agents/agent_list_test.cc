@@ -16,6 +16,7 @@
 #include "agents/agent_list_format.h"
 #include "agents/agent_table.h"
 #include "agents/agent_testing.h"
+#include "agents/test_agent.h"
 #include "base/hash_table_size.h"
 #include "platform/event_log.h"
 #include "platform/sync.h"
@@ -115,7 +116,7 @@ TEST(AgentListFormat, TheCountSizesTheTableButNeverBeyondTheLinesThatCame) {
   EXPECT_GE(map.bucket_count(), HashTableSize(1000));
 }
 
-TEST(AgentTable, KindsReachTheirSlotsAndEveryOtherKindThePassThroughAgent) {
+TEST(AgentTable, KindsReachTheirSlotsAndEveryOtherKindOrEmptySlotThePassThroughAgent) {
   EXPECT_EQ(AgentSlotForKind(eCorporateAgent), 2u);
   EXPECT_EQ(AgentSlotForKind(eProxyAgent), 1u);
   EXPECT_EQ(AgentSlotForKind(eRedirectAgent), 4u);
@@ -123,6 +124,19 @@ TEST(AgentTable, KindsReachTheirSlotsAndEveryOtherKindThePassThroughAgent) {
   EXPECT_EQ(AgentSlotForKind(eNotesAgent), 3u);
   EXPECT_EQ(AgentSlotForKind(eNullAgent), 6u);
   for (int kind : {0, 2, 4, 7, 10, 255, -1}) EXPECT_EQ(AgentSlotForKind(kind), 0u) << kind;
+
+  // A kind whose slot is empty is passed through; with no pass-through
+  // agent either there is no agent at all.
+  CAgentTable table;
+  EXPECT_EQ(table.ForKind(eProxyAgent), nullptr);
+  CTestAgent passThrough;
+  CTestAgent proxy;
+  table[ePassThroughSlot] = &passThrough;
+  EXPECT_EQ(table.ForKind(eProxyAgent), &passThrough);
+  table[eProxySlot] = &proxy;
+  EXPECT_EQ(table.ForKind(eProxyAgent), &proxy);
+  EXPECT_EQ(table.ForKind(eNullAgent), &passThrough);
+  EXPECT_EQ(table.ForKind(7), &passThrough);
 }
 
 TEST_F(AgentListDisk, TheRegistryDefaultWinsAndOnlyTheLowestByteRoutes) {

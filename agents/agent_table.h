@@ -2,7 +2,7 @@
 // start-up and borrowed by every request thread. The agent list names an
 // agent kind for a category; AgentSlotForKind turns that kind into a slot.
 // Kinds the table does not know (and categories that are not listed, kind 0)
-// go to the pass-through agent.
+// go to the pass-through agent, and so do kinds whose slot is still empty.
 #pragma once
 
 #include <array>
@@ -43,7 +43,12 @@ constexpr std::size_t AgentSlotForKind(int kind) {
 struct CAgentTable {
   std::array<CAbstractAgent*, kAgentSlotCount> m_Agents{};
 
-  CAbstractAgent* ForKind(int kind) const { return m_Agents[AgentSlotForKind(kind)]; }
+  // The agent that answers `kind`: null only when neither its slot nor the
+  // pass-through slot is filled.
+  CAbstractAgent* ForKind(int kind) const {
+    CAbstractAgent* agent = m_Agents[AgentSlotForKind(kind)];
+    return agent != nullptr ? agent : m_Agents[ePassThroughSlot];
+  }
   CAbstractAgent*& operator[](std::size_t slot) { return m_Agents[slot]; }
   CAbstractAgent* operator[](std::size_t slot) const { return m_Agents[slot]; }
 };

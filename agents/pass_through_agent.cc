@@ -53,7 +53,9 @@ int CPassThroughAgent::HTTPProcess(platform::SOCKET socket, unsigned long& bytes
   }
 
   CPHTTPStream stream(m_Registry);
-  const std::string upstreamRequest = request->RequestLine() + "\r\n";
+  // The request line alone, then the empty line that ends the head.
+  std::string upstreamRequest(request->RequestLine());
+  upstreamRequest.append("\r\n");
   const std::vector<char>& body = request->Body();
   std::string header;
   CUpstreamResult answered;
@@ -93,7 +95,7 @@ int CPassThroughAgent::HTTPProcess(platform::SOCKET socket, unsigned long& bytes
   if (!sent) {
     status = 408;
     trace(trace_bits::kSend, "CPassThroughAgent.HTTPProcess(): Error sending response for category ID %d\n", category);
-    events::Report<events::kAgentSendFailed>(std::to_string(platform::GetLastError()), "Sending pass-thru response");
+    ReportSendFailure("Sending pass-thru response");
   } else {
     trace(trace_bits::kSend, "CPassThroughAgent.HTTPProcess(): Sent response for category ID %d\n", category);
   }

@@ -95,7 +95,7 @@ TEST(PassThroughAgent, RequestsOnManyThreadsAreAllRelayedAndCounted) {
   EXPECT_TRUE(poolmgr_testing::Eventually([&] { return settings.GetStatisticsPassThruRequests() == 12u; }));
 }
 
-TEST(PassThroughAgent, OnlyTheRequestLineAndThePostedBodyGoUpstream) {
+TEST(PassThroughAgent, OnlyTheRequestLineAndThePostedBodyGoUpstreamWithCrLf) {
   ScriptedServer server(
       [](platform::SOCKET client, const std::string& head) {
         const std::string body = ScriptedServer::ReceiveExactly(client, 11);
@@ -104,7 +104,8 @@ TEST(PassThroughAgent, OnlyTheRequestLineAndThePostedBodyGoUpstream) {
       },
       true);
   CPassThroughAgent agent(Settings(server.Address()));
-  auto served = Serve(agent, "POST /KIBO-1/5-1 HTTP/1.0\r\nCookie: secret\r\nContent-length: 11\r\n\r\nhello=world");
+  // The viewer's bare line feeds reach upstream as CR LF.
+  auto served = Serve(agent, "POST /KIBO-1/5-1 HTTP/1.0\nCookie: secret\r\nContent-length: 11\n\nhello=world");
   EXPECT_EQ(served.result, 1);
   ASSERT_EQ(server.Requests().size(), 1u);
   EXPECT_EQ(server.Requests()[0], "POST /KIBO-1/5-1 HTTP/1.0\r\n\r\n");

@@ -14,6 +14,7 @@ class CTestAgent : public CAbstractAgent {
   }
 
   using CAbstractAgent::HTTPSendResponse;
+  using CAbstractAgent::SendPieces;
   using CAbstractAgent::SendResponse;
   using CAbstractAgent::TransmitFile;
 };

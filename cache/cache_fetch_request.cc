@@ -35,19 +35,8 @@ std::string MakeCacheFetchRequest(const QRNHTTP& request, const std::string* arg
   text.append(" HTTP/1.0\r\n");
   text.append(net::HTTPUserAgentHeader()).append("\r\n");
 
-  const std::string& head = request.RequestHead();
-  std::size_t position = 0;
-  bool requestLine = true;
-  while (position < head.size()) {
-    std::size_t rawLength = 0;
-    std::string_view line;
-    if (!net::FindLine(head.data() + position, head.size() - position, rawLength, line)) break;
-    position += rawLength;
-    if (requestLine) {
-      requestLine = false;
-      continue;
-    }
-    if (line.empty()) break;
+  for (std::size_t i = 0; i < request.HeaderLineCount(); ++i) {
+    const std::string_view line = request.HeaderLine(i);
     if (!Dropped(line)) text.append(line).append("\r\n");
   }
   text.append("\r\n");

@@ -30,4 +30,21 @@ TEST(CacheFetchRequest, AsksForNewsAfterTheNewestItemWithTheViewersHeaders) {
   EXPECT_EQ(plain.substr(0, plain.find("\r\n")), "GET /KIBO-1/BID-3/NumItm-5/1000-0 HTTP/1.0");
 }
 
+TEST(CacheFetchRequest, ViewerLinesEndedByBareLineFeedsGoUpstreamWithCrLf) {
+  QRNHTTP request;
+  std::string text = "GET /KIBO-1/1000-7 HTTP/1.0\nHost: relay\nPragma: no-cache\r\nQRNReqType:2\n\n";
+  unsigned int length = static_cast<unsigned int>(text.size());
+  ASSERT_EQ(request.HTTPprocess(text.data(), length), eHTTPComplete);
+
+  const std::string fetch = MakeCacheFetchRequest(request, nullptr, 7);
+  const std::size_t headers = fetch.find("\r\nPragma");
+  ASSERT_NE(headers, std::string::npos) << fetch;
+  EXPECT_EQ(fetch.substr(headers), "\r\nPragma: no-cache\r\nQRNReqType:2\r\n\r\n");
+  for (std::size_t i = 0; i < fetch.size(); ++i) {
+    if (fetch[i] == '\n') {
+      EXPECT_TRUE(i > 0 && fetch[i - 1] == '\r') << "bare line feed at " << i;
+    }
+  }
+}
+
 }  // namespace

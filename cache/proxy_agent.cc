@@ -7,7 +7,6 @@
 
 #include "base/event_catalogue.h"
 #include "base/trace_bits.h"
-#include "cache/piece_sender.h"
 #include "net/qrn_http.h"
 #include "platform/trace.h"
 #include "txlog/transaction_log_entry.h"
@@ -20,10 +19,6 @@ constexpr int kWithoutNextUpdate = 2;
 
 // Pieces of one answer held on the stack; longer answers use the heap.
 constexpr std::size_t kInlinePieces = 16;
-
-void ReportSendFailure(int error, const char* step) {
-  events::Report<events::kAgentSendFailed>(std::to_string(error), step);
-}
 
 }  // namespace
 
@@ -105,14 +100,9 @@ int CProxyAgent::HTTPSendResponse(platform::SOCKET socket, unsigned long& bytesS
   }
 
   std::size_t sent = 0;
-  const bool ok = SendPieces(socket, std::span<const platform::SendSlice>(pieces, count), m_SendWaitMilliseconds, sent);
-  if (!ok) {
-    const int error = platform::WSAGetLastError();
-    ReportSendFailure(error, sent < prefixLength ? "Sending (from cache) lpPrefix"
-                                                 : "Sending (from cache) via TransmitFile");
-    bytesSent = 0;
+  if (SendPieces(socket, bytesSent, std::span<const platform::SendSlice>(pieces, count), sent) != kSendSucceeded) {
+    ReportSendFailure(sent < prefixLength ? "Sending (from cache) lpPrefix" : "Sending (from cache) via TransmitFile");
     return 0;
   }
-  bytesSent += static_cast<unsigned long>(sent);
   return 1;
 }

@@ -35,6 +35,16 @@ std::size_t TrimCount(const QRNHTTP& request) {
   return references > 0 ? static_cast<std::size_t>(references) : 0;
 }
 
+// An entry whose refresh deadline lies ahead answers as it is: the outcome
+// becomes a hit with the entry's next-update time. False when it is stale.
+bool TakeIfFresh(const CCacheEntry& entry, CCacheRefreshOutcome& outcome) {
+  if (Now() >= entry.RefreshDeadline()) return false;
+  outcome.viewerNextUpdate = entry.ViewerNextUpdate();
+  outcome.hit = true;
+  outcome.success = true;
+  return true;
+}
+
 // Takes `lock` when it comes free within a millisecond. (A plain mutex with
 // retries rather than a timed one: its waits are visible to the race checker.)
 bool TryLockBriefly(std::mutex& lock) {
@@ -195,13 +205,10 @@ void CProxyCache::ProcessCacheItem(const QRNHTTP& request, const std::string& di
     return;
   }
   outcome.entry = entry;
-  if (Now() < entry->RefreshDeadline()) {
+  if (TakeIfFresh(*entry, outcome)) {
     trace(trace_bits::kProxy,
           "CProxyCache::ProcessCacheItem - Class-C - cache already refreshed in directory \"%s\" Time(%.4f)\n",
           directory.c_str(), SecondsSince(start));
-    outcome.viewerNextUpdate = entry->ViewerNextUpdate();
-    outcome.hit = true;
-    outcome.success = true;
     return;
   }
   FillCacheItem(request, *entry, argument, outcome, start);
@@ -216,12 +223,9 @@ void CProxyCache::FillCacheAsync(const CCacheRefreshJob& job) {
     return;
   }
   outcome.entry = entry;
-  if (Now() < entry->RefreshDeadline()) {
+  if (TakeIfFresh(*entry, outcome)) {
     trace(trace_bits::kProxy, "CProxyCache::FillCacheAsync - Class-C - cache already refreshed in directory \"%s\"\n",
           job.directory.c_str());
-    outcome.viewerNextUpdate = entry->ViewerNextUpdate();
-    outcome.hit = true;
-    outcome.success = true;
     job.state->Complete();
     return;
   }
@@ -255,13 +259,10 @@ bool CProxyCache::FillCacheItem(const QRNHTTP& request, CCacheEntry& entry, cons
   trace(trace_bits::kProxy, "CProxyCache::FillCacheItem - lock obtained on directory \"%s\" Took(%.4f)\n", directory,
         lockWait);
 
-  if (Now() < entry.RefreshDeadline()) {
+  if (TakeIfFresh(entry, outcome)) {
     trace(trace_bits::kProxy,
           "CProxyCache::FillCacheItem - Class-B - cache already refreshed in directory \"%s\" Time(%.4f)\n",
           directory, SecondsSince(start));
-    outcome.viewerNextUpdate = entry.ViewerNextUpdate();
-    outcome.hit = true;
-    outcome.success = true;
     return true;
   }
 

@@ -16,9 +16,6 @@ class CPTransactionLog;
 
 class CClientRequestParams : public QRThreadParams {
  public:
-  // Room for the peer's dotted address and its terminating zero.
-  static constexpr std::size_t kPeerAddressSize = 32;
-
   CClientRequestParams() = default;
   CClientRequestParams(const CClientRequestParams& other) = default;
   CClientRequestParams& operator=(const CClientRequestParams& other) = default;
@@ -26,21 +23,12 @@ class CClientRequestParams : public QRThreadParams {
   // Copies every field when `other` is a CClientRequestParams. Returns 0.
   int Assign(const QRThreadParams& other) override;
 
-  // Keeps at most kPeerAddressSize - 1 characters of `text`.
-  void SetPeerAddress(const char* text);
-  // Copies the peer text into `buffer`: 0, or -1 when `size` is not larger
-  // than the text.
-  int GetPeerAddress(char* buffer, std::size_t size) const;
-
   platform::SOCKET m_Socket = platform::kInvalidSocket;
   platform::DWORD m_RecvTimeoutSeconds = 0;
   CAgentList* m_AgentList = nullptr;            // borrowed
   CPTransactionLog* m_TransactionLog = nullptr; // borrowed, may be null
   CAgentTable* m_AgentTable = nullptr;          // borrowed
-  // The request as the listener collected it; null when the thread is to
-  // read the whole request itself.
+  // The request as the listener collected it, with the viewer's address;
+  // null when the thread is to read the whole request itself.
   std::shared_ptr<CCollectedRequest> m_Collected;
-
- private:
-  char m_PeerAddress[kPeerAddressSize] = {};
 };

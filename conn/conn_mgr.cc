@@ -1,8 +1,8 @@
 #include "conn/conn_mgr.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <iterator>
+#include <string>
 
 #include "base/trace_bits.h"
 #include "conn/client_request_params.h"
@@ -158,8 +158,8 @@ DWORD CConnMgr::ListenerThread() {
   if (m_ListenState.compare_exchange_strong(expected, eListening)) {
     platform::SocketPoller poller;
     CRequestCollector collector(poller, m_RecvTimeoutSeconds, CSecretAgent::kRequestDeadlineTimeouts,
-                                [this](SOCKET socket, const char* peer, std::shared_ptr<CCollectedRequest> request) {
-                                  HandOver(socket, peer, std::move(request));
+                                [this](SOCKET socket, std::shared_ptr<CCollectedRequest> request) {
+                                  HandOver(socket, std::move(request));
                                 });
     if (poller.Valid() && poller.Add(m_StopCancel.Descriptor(), kStopToken) == 0) {
       ListenLoop(poller, collector);
@@ -251,15 +251,15 @@ void CConnMgr::AcceptWaiting(CRequestCollector& collector) {
       return;
     }
     if (m_pCounters != nullptr) m_pCounters->ConnectionAccepted();
-    char peerText[CClientRequestParams::kPeerAddressSize] = {};
-    std::snprintf(peerText, sizeof(peerText), "%s", platform::FormatDottedAddress(peer.address).c_str());
-    trace(trace_bits::kAccept, "ConnMgr: Accepted from %s\n", peerText);
-    collector.Add(accepted, peerText);
+    // The one copy of the peer's address: its request carries it to the log.
+    std::string peerText = platform::FormatDottedAddress(peer.address);
+    trace(trace_bits::kAccept, "ConnMgr: Accepted from %s\n", peerText.c_str());
+    collector.Add(accepted, std::move(peerText));
   }
 }
 
-void CConnMgr::HandOver(SOCKET socket, const char* peer, std::shared_ptr<CCollectedRequest> request) {
-  const int result = IssueConnection(socket, peer, std::move(request));
+void CConnMgr::HandOver(SOCKET socket, std::shared_ptr<CCollectedRequest> request) {
+  const int result = IssueConnection(socket, std::move(request));
   if (result == poolmgr::kPoolOk) return;
   // Refused: the viewer sees its connection closed without an answer.
   if (m_pCounters != nullptr) m_pCounters->ConnectionRefused();
@@ -320,7 +320,7 @@ void CConnMgr::TryListenAgain() {
   WatchListeningSocket(true);
 }
 
-int CConnMgr::IssueConnection(SOCKET socket, const char* peerAddress, std::shared_ptr<CCollectedRequest> request) {
+int CConnMgr::IssueConnection(SOCKET socket, std::shared_ptr<CCollectedRequest> request) {
   if (m_pPool == nullptr) return poolmgr::kPoolNotOpen;
   CClientRequestParams job;
   job.m_Socket = socket;
@@ -329,7 +329,6 @@ int CConnMgr::IssueConnection(SOCKET socket, const char* peerAddress, std::share
   job.m_TransactionLog = m_pTransactionLog;
   job.m_AgentTable = m_pAgentTable;
   job.m_Collected = std::move(request);
-  job.SetPeerAddress(peerAddress);
   return m_pPool->IssueThread(&job, 1);
 }
 

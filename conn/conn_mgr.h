@@ -89,8 +89,7 @@ class CConnMgr {
   virtual platform::DWORD ListenerThread();
   // Hands a connection with its collected request to the pool: the pool's
   // result. The job owns the socket only when this succeeds.
-  virtual int IssueConnection(platform::SOCKET socket, const char* peerAddress,
-                              std::shared_ptr<CCollectedRequest> request);
+  virtual int IssueConnection(platform::SOCKET socket, std::shared_ptr<CCollectedRequest> request);
 
   QRPoolManager* Pool() const { return m_pPool; }
 
@@ -101,7 +100,7 @@ class CConnMgr {
   // Accepts what waits on the listening socket and collects it.
   void AcceptWaiting(CRequestCollector& collector);
   // A complete request: to the pool, or refused when it has no thread.
-  void HandOver(platform::SOCKET socket, const char* peer, std::shared_ptr<CCollectedRequest> request);
+  void HandOver(platform::SOCKET socket, std::shared_ptr<CCollectedRequest> request);
   // The listening socket leaves (or joins) what the listener waits for.
   void StopListening(platform::DWORD retryMs);
   void WatchListeningSocket(bool watch);

@@ -1,8 +1,6 @@
 #include "conn/request_collector.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstring>
 
 #include "base/trace_bits.h"
 #include "platform/trace.h"
@@ -24,8 +22,9 @@ struct CRequestCollector::Connection {
   std::uint32_t index = 0;
   std::uint32_t generation = 0;
   bool watched = false;  // registered with the poller
-  char peer[CClientRequestParams::kPeerAddressSize] = {};
-  std::unique_ptr<QRNHTTP> parser;
+  // The request being collected, with its peer and parser; the parser of a
+  // connection that was dropped serves the next one.
+  std::shared_ptr<CCollectedRequest> request;
   std::unique_ptr<char[]> buffer = std::make_unique<char[]>(kBufferSize);
   unsigned int length = 0;      // bytes the parser has not taken yet
   std::size_t collected = 0;    // bytes read for this request
@@ -46,7 +45,7 @@ CRequestCollector::CRequestCollector(platform::SocketPoller& poller, DWORD recvT
 
 CRequestCollector::~CRequestCollector() { CloseAll(); }
 
-void CRequestCollector::Add(SOCKET socket, const char* peer) {
+void CRequestCollector::Add(SOCKET socket, std::string peer) {
   if (Full()) {
     // The owner stops accepting before this happens; a connection beyond
     // the bound is closed rather than collected.
@@ -66,11 +65,13 @@ void CRequestCollector::Add(SOCKET socket, const char* peer) {
   Connection& connection = *m_Connections[index];
   ++m_Count;
   connection.socket = socket;
-  std::snprintf(connection.peer, sizeof(connection.peer), "%s", peer);
-  if (connection.parser) {
-    connection.parser->ResetHTTP();
+  if (connection.request == nullptr) connection.request = std::make_shared<CCollectedRequest>();
+  CCollectedRequest& request = *connection.request;
+  request.peer = std::move(peer);
+  if (request.parser) {
+    request.parser->ResetHTTP();
   } else {
-    connection.parser = std::make_unique<QRNHTTP>();
+    request.parser = std::make_unique<QRNHTTP>();
   }
   connection.length = 0;
   connection.collected = 0;
@@ -121,13 +122,14 @@ bool CRequestCollector::ReadAndParse(Connection& connection) {
     connection.length += static_cast<unsigned int>(got);
     connection.collected += static_cast<std::size_t>(got);
     connection.lastRead = Clock::now();
-    const httpStatus status = connection.parser->HTTPprocess(connection.buffer.get(), connection.length);
+    const httpStatus status = connection.request->parser->HTTPprocess(connection.buffer.get(), connection.length);
     if (status == eHTTPComplete) {
       HandOverRequest(connection, status);
       return true;
     }
     if (status == eHTTPInvalid) {
-      trace(trace_bits::kParse, "ConnMgr: request from %s is not one of the viewer protocol\n", connection.peer);
+      trace(trace_bits::kParse, "ConnMgr: request from %s is not one of the viewer protocol\n",
+            connection.request->peer.c_str());
       Drop(connection, "its request is invalid");
       return true;
     }
@@ -141,20 +143,17 @@ bool CRequestCollector::ReadAndParse(Connection& connection) {
 }
 
 void CRequestCollector::HandOverRequest(Connection& connection, httpStatus status) {
-  auto request = std::make_shared<CCollectedRequest>();
-  request->parser = std::move(connection.parser);
+  std::shared_ptr<CCollectedRequest> request = std::move(connection.request);
   request->status = status;
   request->pending.assign(connection.buffer.get(), connection.length);
   request->deadline = connection.deadline;
   const SOCKET socket = connection.socket;
-  char peer[sizeof(connection.peer)];
-  std::memcpy(peer, connection.peer, sizeof(peer));
   Release(connection);
-  m_HandOver(socket, peer, std::move(request));
+  m_HandOver(socket, std::move(request));
 }
 
 void CRequestCollector::Drop(Connection& connection, const char* why) {
-  trace(trace_bits::kHttp, "ConnMgr: connection from %s closed unanswered: %s\n", connection.peer, why);
+  trace(trace_bits::kHttp, "ConnMgr: connection from %s closed unanswered: %s\n", connection.request->peer.c_str(), why);
   const SOCKET socket = connection.socket;
   Release(connection);
   platform::Shutdown(socket, platform::SD_SEND);

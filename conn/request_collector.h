@@ -17,9 +17,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
-#include "conn/client_request_params.h"
 #include "conn/collected_request.h"
 #include "platform/socket.h"
 #include "platform/socket_poller.h"
@@ -37,7 +37,7 @@ class CRequestCollector {
 
   // Takes a complete request: the socket and the request are the callee's
   // from here on, whatever becomes of them.
-  using HandOver = std::function<void(platform::SOCKET, const char* peer, std::shared_ptr<CCollectedRequest>)>;
+  using HandOver = std::function<void(platform::SOCKET, std::shared_ptr<CCollectedRequest>)>;
 
   // `poller` is borrowed. A request must come within `recvTimeoutSeconds`
   // of each read and within `deadlineTimeouts` of them in all.
@@ -50,9 +50,10 @@ class CRequestCollector {
   std::size_t Count() const { return m_Count; }
   bool Full() const { return m_Count >= kMaxConnections; }
 
-  // An accepted connection (non-blocking from here on): what has arrived is
-  // read at once, and a complete request handed over without a wait.
-  void Add(platform::SOCKET socket, const char* peer);
+  // An accepted connection (non-blocking from here on) from `peer` (dotted
+  // text, kept by its request): what has arrived is read at once, and a
+  // complete request handed over without a wait.
+  void Add(platform::SOCKET socket, std::string peer);
   // The poller reported `token` (one with kTokenBit) ready.
   void OnReady(std::uint64_t token);
   // Closes the connections past a deadline; how long the poller may wait

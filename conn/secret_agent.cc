@@ -40,8 +40,8 @@ void CSecretAgent::Run() {
     SOCKET socket = job.m_Socket;
     m_pJob->m_Socket = kInvalidSocket;  // taken: from here on this thread closes it
     const std::shared_ptr<CCollectedRequest> collected = std::move(m_pJob->m_Collected);
-    char peer[CClientRequestParams::kPeerAddressSize] = {};
-    job.GetPeerAddress(peer, sizeof(peer));
+    // Read where the listener put it; `collected` holds it until the next job.
+    const std::string_view peer = collected != nullptr ? std::string_view(collected->peer) : std::string_view();
     {
       std::lock_guard<std::mutex> lock(m_SocketLock);
       m_CurrentSocket = socket;
@@ -132,15 +132,10 @@ int CSecretAgent::Receive(SOCKET socket, DWORD waitMs) {
   return got;
 }
 
-void CSecretAgent::Answer(SOCKET socket, const CClientRequestParams& job, const char* peer) {
+void CSecretAgent::Answer(SOCKET socket, const CClientRequestParams& job, std::string_view peer) {
   const int category = m_pRequest->GetCategory();
   const int kind = job.m_AgentList != nullptr ? job.m_AgentList->Lookup(static_cast<std::uint32_t>(category)) : 0;
-  CAbstractAgent* agent = nullptr;
-  if (job.m_AgentTable != nullptr) {
-    agent = job.m_AgentTable->ForKind(kind);
-    // Until every agent exists, an empty slot's requests are passed through.
-    if (agent == nullptr) agent = (*job.m_AgentTable)[ePassThroughSlot];
-  }
+  CAbstractAgent* agent = job.m_AgentTable != nullptr ? job.m_AgentTable->ForKind(kind) : nullptr;
   if (agent == nullptr) {
     trace(trace_bits::kHttp, "SecretAgent: no agent for category %d (kind %d): connection closed\n", category, kind);
     return;
@@ -160,8 +155,8 @@ void CSecretAgent::Answer(SOCKET socket, const CClientRequestParams& job, const 
   LogTransaction(entry, peer, kind, bytesSent, job.m_TransactionLog);
 }
 
-void CSecretAgent::LogTransaction(CPTransactionLogEntry& entry, const char* peer, int kind, unsigned long bytesSent,
-                                  CPTransactionLog* log) {
+void CSecretAgent::LogTransaction(CPTransactionLogEntry& entry, std::string_view peer, int kind,
+                                  unsigned long bytesSent, CPTransactionLog* log) {
   const auto elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(m_RequestEnd - m_RequestStart).count();
   entry.SetClientAddress(peer);
   entry.SetMethod(QRNHTTP::MethodName(m_pRequest->GetMethod()));

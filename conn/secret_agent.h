@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
+#include <string_view>
 
 #include "conn/client_request_params.h"
 #include "platform/socket.h"
@@ -53,8 +54,8 @@ class CSecretAgent : public QRPoolThread {
   // One read behind the bytes held, waiting at most `waitMs`: the bytes
   // read, 0 when the peer closed or the buffer is full, -1 on timeout or error.
   int Receive(platform::SOCKET socket, platform::DWORD waitMs);
-  void Answer(platform::SOCKET socket, const CClientRequestParams& job, const char* peer);
-  void LogTransaction(CPTransactionLogEntry& entry, const char* peer, int kind, unsigned long bytesSent,
+  void Answer(platform::SOCKET socket, const CClientRequestParams& job, std::string_view peer);
+  void LogTransaction(CPTransactionLogEntry& entry, std::string_view peer, int kind, unsigned long bytesSent,
                       CPTransactionLog* log);
   void CloseConnection(platform::SOCKET socket);
 

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "fuzz/fuzz_machine_root.h"
@@ -84,6 +85,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Check(parser.RequestHead().ends_with("\r\n"));
   Check(parser.RequestHead().size() <= QRNHTTP::kMaxRequestHead + QRNHTTP::kMaxLineLength + 2);
   Check(parser.RequestLine().find(parser.RequestURI()) != std::string::npos);
+  for (std::size_t i = 0; i < parser.HeaderLineCount(); ++i) {
+    // A header line lies inside the head, behind the request line, with its CR LF.
+    const std::string_view line = parser.HeaderLine(i);
+    const std::size_t offset = static_cast<std::size_t>(line.data() - parser.RequestHead().data());
+    Check(offset >= parser.RequestLine().size());
+    Check(parser.RequestHead().compare(offset + line.size(), 2, "\r\n") == 0);
+  }
   CheckAnswerTexts(parser);
   return 0;
 }

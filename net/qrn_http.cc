@@ -126,8 +126,9 @@ void QRNHTTP::ResetHTTP() {
   m_Bid = 1;
   m_Arguments.clear();
   m_RequestURI.clear();
-  m_RequestLine.clear();
   m_RequestHead.clear();
+  m_RequestLineLength = 0;
+  m_HeaderLines.clear();
   if (m_Body.capacity() > kRetainedBodyCapacity) {
     std::vector<char>().swap(m_Body);
   } else {
@@ -196,8 +197,8 @@ bool QRNHTTP::TakeRequestLine(const char* buffer, std::size_t length, std::size_
   }
   // Kept with CR LF whatever the viewer ended its lines with: the head goes
   // upstream as it is, and upstream waits for a CR LF CR LF.
-  m_RequestLine.assign(line).append("\r\n");
-  m_RequestHead = m_RequestLine;
+  m_RequestHead.assign(line).append("\r\n");
+  m_RequestLineLength = static_cast<std::uint32_t>(m_RequestHead.size());
   position += rawLength;
   if (!ParseRequestLine(line)) return Fail();
   m_State = eStateHeaders;
@@ -308,6 +309,7 @@ bool QRNHTTP::TakeHeaderLine(const char* buffer, std::size_t length, std::size_t
   position += rawLength;
   if (line.empty()) return HeadersEnded();
   if (m_RequestHead.size() + line.size() + 2 > kMaxRequestHead) return Fail();
+  m_HeaderLines.push_back({static_cast<std::uint32_t>(m_RequestHead.size()), static_cast<std::uint32_t>(line.size())});
   m_RequestHead.append(line).append("\r\n");
   if (!ParseHeader(line)) return Fail();
   return true;

@@ -64,11 +64,17 @@ class QRNHTTP {
   std::vector<std::string>& Arguments() { return m_Arguments; }
   const std::vector<std::string>& Arguments() const { return m_Arguments; }
   const std::string& RequestURI() const { return m_RequestURI; }
-  // The request line as received, ended by CR LF.
-  const std::string& RequestLine() const { return m_RequestLine; }
   // Request line and header lines as received, each ended by CR LF, and the
   // empty line that ends the head.
   const std::string& RequestHead() const { return m_RequestHead; }
+  // The request line with its CR LF: the start of the head.
+  std::string_view RequestLine() const { return std::string_view(m_RequestHead).substr(0, m_RequestLineLength); }
+  // The header lines in the order received, each without its CR LF; the
+  // parser notes where they lie as it keeps them, so nobody scans the head.
+  std::size_t HeaderLineCount() const { return m_HeaderLines.size(); }
+  std::string_view HeaderLine(std::size_t index) const {
+    return std::string_view(m_RequestHead).substr(m_HeaderLines[index].offset, m_HeaderLines[index].length);
+  }
   const std::vector<char>& Body() const { return m_Body; }
   std::uint32_t ContentLength() const { return m_ContentLength; }
   std::int32_t RouterTime() const { return m_RouterTime; }
@@ -150,8 +156,14 @@ class QRNHTTP {
   std::int32_t m_Bid = 1;
   std::vector<std::string> m_Arguments;
   std::string m_RequestURI;
-  std::string m_RequestLine;
   std::string m_RequestHead;
+  // Where the lines lie in m_RequestHead (offsets fit: the head is bounded).
+  struct HeadLine {
+    std::uint32_t offset;
+    std::uint32_t length;
+  };
+  std::uint32_t m_RequestLineLength = 0;
+  std::vector<HeadLine> m_HeaderLines;
   std::vector<char> m_Body;
   std::uint32_t m_ContentLength = 0;
   std::uint32_t m_ContentRead = 0;  // content bytes taken so far

@@ -64,6 +64,10 @@ TEST(QRNHTTPRequestLine, BareLineFeedsAreKeptAsCrLf) {
   EXPECT_EQ(parser.RequestHead(), "GET /KIBO-1/12345-0 HTTP/1.0\r\nUser-Agent: v\r\nQRNReqType:4\r\n\r\n");
   EXPECT_EQ(parser.RequestType(), 4);
   EXPECT_EQ(parser.BytesConsumed(), 58u);
+  // Each header line as kept, without its line end.
+  ASSERT_EQ(parser.HeaderLineCount(), 2u);
+  EXPECT_EQ(parser.HeaderLine(0), "User-Agent: v");
+  EXPECT_EQ(parser.HeaderLine(1), "QRNReqType:4");
 }
 
 TEST(QRNHTTPRequestLine, SplitOverReadsIsParsedOnce) {
@@ -78,6 +82,8 @@ TEST(QRNHTTPRequestLine, SplitOverReadsIsParsedOnce) {
   EXPECT_EQ(feeder.parser.GetItem(), 3);
   EXPECT_EQ(feeder.parser.Arguments(), std::vector<std::string>{"data_file"});
   EXPECT_EQ(feeder.parser.RequestHead(), "GET /KIBO-1/66816-3?data_file HTTP/1.0\r\nContent-length: 0\r\n\r\n");
+  ASSERT_EQ(feeder.parser.HeaderLineCount(), 1u);
+  EXPECT_EQ(feeder.parser.HeaderLine(0), "Content-length: 0");
   EXPECT_EQ(feeder.parser.BytesConsumed(), 61u);
 }
 
@@ -275,6 +281,8 @@ TEST(QRNHTTPReset, NothingOfThePreviousRequestRemains) {
   EXPECT_EQ(parser.NumberOfReferences(), 0);
   EXPECT_TRUE(parser.Arguments().empty());
   EXPECT_EQ(parser.RequestHead(), "GET /KIBO-1/6-2 HTTP/1.0\r\n\r\n");
+  EXPECT_EQ(parser.RequestLine(), "GET /KIBO-1/6-2 HTTP/1.0\r\n");
+  EXPECT_EQ(parser.HeaderLineCount(), 0u);
 }
 
 }  // namespace

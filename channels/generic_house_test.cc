@@ -201,8 +201,8 @@ TEST(GenericHouseWrite, DataPostedBeforeAnyLoadMakesTheHouseValidAndReachesTheMi
 TEST(GenericHouseConcurrency, ReadersSeeWholeImagesWhileWritersReplaceThem) {
   const std::string dir = testing_support::MakeTempDir("house");
   const std::string mirror = dir + "/mirror.dat";
-  const std::string first(256 * 1024, 'a');
-  const std::string second(256 * 1024, 'b');
+  const std::string first(64 * 1024, 'a');
+  const std::string second(64 * 1024, 'b');
   testing_support::WriteFile(dir + "/house.dat", first);
   TestHouse house(dir + "/house.dat", mirror);
   ASSERT_EQ(house.Initialize(), 0);

@@ -75,6 +75,10 @@ inline constexpr Entry kAgentListUnreadable{kError, 23, 0xC000006F, 0x80, 0};
 inline constexpr Entry kAgentListLoaded{kInformation, 23, 0x400007E4, 1, 0};
 inline constexpr Entry kAgentListNotLoaded{kError, 23, 0xC00007E5, 1, 0};
 
+// Houses (category 18): a file or image a house refuses to keep, with the
+// path and the reason.
+inline constexpr Entry kHouseFileRefused{kWarning, 18, 0xC0000065, 0x80, 2};
+
 // Administration server's error agent (category 26): socket error.
 inline constexpr Entry kAdminSendFailed{kError, 26, 0xC0000074, 0x80, 1};
 
@@ -91,6 +95,7 @@ inline constexpr const Entry* kAll[] = {
     &kProxyAgentStarted, &kProxyAgentStartFailed, &kProxyAgentException,
     &kAgentListReadFailed, &kAgentListStoreFailed, &kAgentListReplaceFailed, &kAgentListNotFetched,
     &kAgentListUnreadable, &kAgentListLoaded, &kAgentListNotLoaded,
+    &kHouseFileRefused,
     &kAdminSendFailed,
     &kWorkerEventFailed,
 };

@@ -7,16 +7,14 @@
 #include <system_error>
 #include <utility>
 
+#include "base/event_catalogue.h"
 #include "base/text_scan.h"
-#include "channels/house_trace.h"
-#include "platform/event_log.h"
+#include "base/trace_bits.h"
 #include "platform/file.h"
 #include "platform/sync.h"
 #include "platform/trace.h"
 #include "upstream/http_file.h"
 
-using channels::kTraceHouse;
-using channels::kTraceHouseError;
 using platform::DWORD;
 
 namespace {
@@ -97,7 +95,7 @@ int CGenericHouse::Initialize() {
     }
   }
   const bool initialized = m_Initialized;
-  trace(kTraceHouse, "GenericHouse: (%s) Initialize returning/%scomplete\n", m_Source.c_str(),
+  trace(trace_bits::kHouse, "GenericHouse: (%s) Initialize returning/%scomplete\n", m_Source.c_str(),
         initialized ? "" : "in-");
   return initialized ? 0 : -1;
 }
@@ -120,7 +118,7 @@ bool CGenericHouse::ReadFiles() {
 }
 
 void CGenericHouse::CheckFile(std::string path, bool& valid, bool& changed) {
-  trace(kTraceHouse, "GenericHouse: Checking file \"%s\"\n", path.c_str());
+  trace(trace_bits::kHouse, "GenericHouse: Checking file \"%s\"\n", path.c_str());
   valid = false;
   changed = false;
   try {
@@ -128,19 +126,19 @@ void CGenericHouse::CheckFile(std::string path, bool& valid, bool& changed) {
     // A local file is read where it is; anything else is fetched as a URL.
     const bool local = platform::FileModificationTime(path) >= 0;
     if (!local && file.Open(path) != 1) {
-      trace(kTraceHouse, "GenericHouse: File \"%s\" does not exist!\n", path.c_str());
+      trace(trace_bits::kHouse, "GenericHouse: File \"%s\" does not exist!\n", path.c_str());
       return;
     }
     if (local && file.Open(path) != 1) {
-      trace(kTraceHouse, "GenericHouse: Unable to open file \"%s\"\n", path.c_str());
+      trace(trace_bits::kHouse, "GenericHouse: Unable to open file \"%s\"\n", path.c_str());
       return;
     }
     const std::string readFrom = local ? path : file.GetFilePath();
 
-    trace(kTraceHouse, "GenericHouse: Reading File \"%s\"\n", path.c_str());
+    trace(trace_bits::kHouse, "GenericHouse: Reading File \"%s\"\n", path.c_str());
     const long long length = file.GetLength();
     if (length < 0) {
-      trace(kTraceHouseError, "GenericHouse: CheckFile: File exception on \"%s\"\n", path.c_str());
+      trace(trace_bits::kHouseError, "GenericHouse: CheckFile: File exception on \"%s\"\n", path.c_str());
       return;
     }
     if (length > static_cast<long long>(kMaxImageBytes)) {
@@ -149,7 +147,7 @@ void CGenericHouse::CheckFile(std::string path, bool& valid, bool& changed) {
     }
     std::vector<char> buffer(static_cast<std::size_t>(length));
     if (!ReadWhole(file, buffer)) {
-      trace(kTraceHouseError, "GenericHouse: CheckFile: File exception on \"%s\"\n", path.c_str());
+      trace(trace_bits::kHouseError, "GenericHouse: CheckFile: File exception on \"%s\"\n", path.c_str());
       return;
     }
     file.Close();
@@ -157,9 +155,9 @@ void CGenericHouse::CheckFile(std::string path, bool& valid, bool& changed) {
     valid = Validate(buffer.data(), static_cast<DWORD>(buffer.size()), path.c_str());
     CExclusiveLock hold(m_Lock);
     if (!valid) {
-      trace(kTraceHouse, "GenericHouse: File \"%s\" not valid\n", path.c_str());
+      trace(trace_bits::kHouse, "GenericHouse: File \"%s\" not valid\n", path.c_str());
     } else if (m_HasImage && SameBytes(m_Image, buffer.data(), buffer.size())) {
-      trace(kTraceHouse, "GenericHouse: File \"%s\" unchanged\n", path.c_str());
+      trace(trace_bits::kHouse, "GenericHouse: File \"%s\" unchanged\n", path.c_str());
     } else {
       m_Image.swap(buffer);
       m_HasImage = true;
@@ -168,7 +166,7 @@ void CGenericHouse::CheckFile(std::string path, bool& valid, bool& changed) {
       changed = true;
     }
   } catch (const std::exception&) {
-    trace(kTraceHouseError, "GenericHouse: CheckFile: General exception on \"%s\"\n", path.c_str());
+    trace(trace_bits::kHouseError, "GenericHouse: CheckFile: General exception on \"%s\"\n", path.c_str());
   }
 }
 
@@ -179,19 +177,19 @@ int CGenericHouse::WriteToDisk(bool toLocalPath) {
   const std::string& destination = toLocalPath || IsURL(m_Source) ? m_LocalPath : m_Source;
   // A URL without a separate local path has no file to write to.
   if (!m_Initialized || !m_HasImage || StartsWithNoCase(destination, "http:")) {
-    trace(kTraceHouse, "GenericHouse: (%s) Unable to write to disk.\n", m_Source.c_str());
+    trace(trace_bits::kHouse, "GenericHouse: (%s) Unable to write to disk.\n", m_Source.c_str());
     return -1;
   }
   try {
     if (!ReplaceFile(destination, m_Image)) {
-      trace(kTraceHouseError, "GenericHouse: WriteToDisk: File exception on \"%s\"\n", destination.c_str());
+      trace(trace_bits::kHouseError, "GenericHouse: WriteToDisk: File exception on \"%s\"\n", destination.c_str());
       return -1;
     }
   } catch (const std::exception&) {
-    trace(kTraceHouseError, "GenericHouse: WriteToDisk: General exception on \"%s\"\n", destination.c_str());
+    trace(trace_bits::kHouseError, "GenericHouse: WriteToDisk: General exception on \"%s\"\n", destination.c_str());
     return -1;
   }
-  trace(kTraceHouse, "GenericHouse: Wrote \"%s\" to disk.\n", destination.c_str());
+  trace(trace_bits::kHouse, "GenericHouse: Wrote \"%s\" to disk.\n", destination.c_str());
   return 0;
 }
 
@@ -201,23 +199,23 @@ int CGenericHouse::WriteNewData(const char* bytes, DWORD length, bool toLocalPat
     return -2;
   }
   if (bytes == nullptr && length > 0) {
-    trace(kTraceHouse, "GenericHouse: (%s) Invalid data.\n", m_Source.c_str());
+    trace(trace_bits::kHouse, "GenericHouse: (%s) Invalid data.\n", m_Source.c_str());
     return -2;
   }
   {
     CSharedLock hold(m_Lock);
     if (m_HasImage && SameBytes(m_Image, bytes, length)) {
-      trace(kTraceHouse, "GenericHouse: (%s) Attempt to write identical data.\n", m_Source.c_str());
+      trace(trace_bits::kHouse, "GenericHouse: (%s) Attempt to write identical data.\n", m_Source.c_str());
       return 0;
     }
   }
   if (!Validate(bytes, length, nullptr)) {
-    trace(kTraceHouse, "GenericHouse: (%s) Invalid data.\n", m_Source.c_str());
+    trace(trace_bits::kHouse, "GenericHouse: (%s) Invalid data.\n", m_Source.c_str());
     return -2;
   }
   // Nothing to serve: the last valid image stays.
   if (length == 0) {
-    trace(kTraceHouse, "GenericHouse: (%s) No data; the held image stays.\n", m_Source.c_str());
+    trace(trace_bits::kHouse, "GenericHouse: (%s) No data; the held image stays.\n", m_Source.c_str());
     return -1;
   }
   std::vector<char> image(bytes, bytes + length);
@@ -232,7 +230,7 @@ int CGenericHouse::WriteNewData(const char* bytes, DWORD length, bool toLocalPat
   // Outside the exclusive lock: WriteToDisk takes the shared one, and writes
   // whatever image is newest by then.
   WriteToDisk(toLocalPath);
-  trace(kTraceHouse, "GenericHouse: (%s) Wrote new data.\n", m_Source.c_str());
+  trace(trace_bits::kHouse, "GenericHouse: (%s) Wrote new data.\n", m_Source.c_str());
   OnNewData();
   return 0;
 }
@@ -270,10 +268,9 @@ std::int64_t CGenericHouse::GetModificationTime() {
 }
 
 void CGenericHouse::ReportTooLarge(const std::string& what, unsigned long long length) {
-  trace(kTraceHouse, "GenericHouse: \"%s\" holds %llu bytes, more than the %u a house keeps\n", what.c_str(),
+  trace(trace_bits::kHouse, "GenericHouse: \"%s\" holds %llu bytes, more than the %u a house keeps\n", what.c_str(),
         length, kMaxImageBytes);
   const std::string reason =
       "it holds " + std::to_string(length) + " bytes, more than the " + std::to_string(kMaxImageBytes) + " a house keeps";
-  platform::ReportEvent(platform::EVENTLOG_WARNING_TYPE, channels::kHouseFileCategory, channels::kEventHouseFileError,
-                        channels::kHouseFileViewBit, {what, reason});
+  events::Report<events::kHouseFileRefused>(what, reason);
 }

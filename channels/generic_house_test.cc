@@ -140,7 +140,7 @@ TEST(GenericHouseFiles, ReloadsTakeChangedFilesAndKeepTheImageOtherwise) {
   const std::vector<platform::EventRecord> reports = FileErrorsAbout(path);
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_EQ(reports[0].type, platform::EVENTLOG_WARNING_TYPE);
-  EXPECT_EQ(reports[0].category, channels::kHouseFileCategory);
+  EXPECT_EQ(reports[0].category, events::kHouseFileRefused.category);
 
   fs::remove(path);
   EXPECT_FALSE(house.ReadFiles());

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/event_catalogue.h"
 #include "channels/generic_house.h"
-#include "channels/house_trace.h"
 #include "platform/event_store.h"
 #include "upstream/web_server_testing.h"
 
@@ -46,7 +46,7 @@ inline CPRegistry Settings(platform::DWORD timeoutSeconds = 5) {
 inline std::vector<platform::EventRecord> FileErrorsAbout(const std::string& path) {
   std::vector<platform::EventRecord> found;
   for (platform::EventRecord& record : platform::ReadEventRecords()) {
-    if (record.id == channels::kEventHouseFileError && !record.strings.empty() && record.strings[0] == path) {
+    if (record.id == events::kHouseFileRefused.id && !record.strings.empty() && record.strings[0] == path) {
       found.push_back(std::move(record));
     }
   }

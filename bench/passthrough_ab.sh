@@ -14,10 +14,11 @@ CONCURRENCY=${2:-16}
 PATH_ASKED=/KIBO-1/5-1
 TARGET_RATIO=0.45
 
-for program in zondrel dcsim zondrelctl; do
-  [ -x "$BUILD_DIR/bin/$program" ] || { echo "missing $BUILD_DIR/bin/$program: build first" >&2; exit 2; }
-done
-command -v ab >/dev/null || { echo "ab is missing (Debian package apache2-utils)" >&2; exit 2; }
+# shellcheck source=ports.sh
+. "$(dirname "$0")/ports.sh"
+# shellcheck source=relay_setup.sh
+. "$(dirname "$0")/relay_setup.sh"
+require_programs ab python3
 
 export ZONDREL_ROOT
 ZONDREL_ROOT=$(mktemp -d /tmp/zondrel-bench-XXXXXX)
@@ -31,9 +32,6 @@ cleanup() {
   rm -rf "$ZONDREL_ROOT"
 }
 trap cleanup EXIT
-
-# shellcheck source=ports.sh
-. "$(dirname "$0")/ports.sh"
 
 # Requests per second of one ab run, failing when any request failed.
 ab_rate() {
@@ -50,9 +48,6 @@ ab_rate() {
   fi
   awk '/^Requests per second:/ {print $4}' <<<"$out"
 }
-
-# shellcheck source=relay_setup.sh
-. "$(dirname "$0")/relay_setup.sh"
 
 start_simulator
 configure_relay

@@ -20,13 +20,11 @@ CONCURRENCY=50
 CACHED_PATH=/KIBO-1/NumItm-4/1000-0
 ADMIN_CATEGORY=2000
 
-for program in zondrel dcsim zondrelctl; do
-  [ -x "$BUILD_DIR/bin/$program" ] || { echo "missing $BUILD_DIR/bin/$program: build first" >&2; exit 2; }
-done
-for tool in ab nginx curl python3; do
-  command -v "$tool" >/dev/null || [ -x "/usr/sbin/$tool" ] ||
-    { echo "$tool is missing (Debian packages apache2-utils, nginx, curl)" >&2; exit 2; }
-done
+# shellcheck source=ports.sh
+. "$(dirname "$0")/ports.sh"
+# shellcheck source=relay_setup.sh
+. "$(dirname "$0")/relay_setup.sh"
+require_programs ab nginx curl python3
 NGINX=$(command -v nginx || echo /usr/sbin/nginx)
 
 export ZONDREL_ROOT
@@ -44,11 +42,6 @@ cleanup() {
   rm -rf "$ZONDREL_ROOT"
 }
 trap cleanup EXIT
-
-# shellcheck source=ports.sh
-. "$(dirname "$0")/ports.sh"
-# shellcheck source=relay_setup.sh
-. "$(dirname "$0")/relay_setup.sh"
 
 sim_set() { curl -s "http://127.0.0.1:$SIM_PORT/dcsim/set/$1/$2" >/dev/null; }
 sim_requests() { curl -s "http://127.0.0.1:$SIM_PORT/dcsim/stats" | awk -F= '$1 == "requests" {print $2}'; }

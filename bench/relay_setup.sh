@@ -1,6 +1,19 @@
 # The relay in front of the data-centre simulator, for the benchmark scripts
 # (sourced after ports.sh). Needs BUILD_DIR and ZONDREL_ROOT.
 
+# Stops the script unless the relay's programs are built in BUILD_DIR and
+# the named tools are installed.
+require_programs() {
+  local program
+  for program in zondrel dcsim zondrelctl; do
+    [ -x "$BUILD_DIR/bin/$program" ] || { echo "missing $BUILD_DIR/bin/$program: build first" >&2; exit 2; }
+  done
+  for program in "$@"; do
+    command -v "$program" >/dev/null || [ -x "/usr/sbin/$program" ] ||
+      { echo "$program is missing (Debian packages apache2-utils for ab, nginx, curl, python3)" >&2; exit 2; }
+  done
+}
+
 reg_add() {  # key-below-Zondrel value type data
   "$BUILD_DIR/bin/zondrelctl" reg add "HKLM\\SOFTWARE\\Orrinvale\\Zondrel$1" /v "$2" /t "$3" /d "$4" /f >/dev/null
 }

@@ -16,10 +16,11 @@ SLOW=${2:-1000}
 CONCURRENCY=10
 PATH_ASKED=/KIBO-1/5-1
 
-for program in zondrel dcsim zondrelctl; do
-  [ -x "$BUILD_DIR/bin/$program" ] || { echo "missing $BUILD_DIR/bin/$program: build first" >&2; exit 2; }
-done
-command -v ab >/dev/null || { echo "ab is missing (Debian package apache2-utils)" >&2; exit 2; }
+# shellcheck source=ports.sh
+. "$(dirname "$0")/ports.sh"
+# shellcheck source=relay_setup.sh
+. "$(dirname "$0")/relay_setup.sh"
+require_programs ab python3
 
 export ZONDREL_ROOT
 ZONDREL_ROOT=$(mktemp -d /tmp/zondrel-bench-XXXXXX)
@@ -32,11 +33,6 @@ cleanup() {
   rm -rf "$ZONDREL_ROOT"
 }
 trap cleanup EXIT
-
-# shellcheck source=ports.sh
-. "$(dirname "$0")/ports.sh"
-# shellcheck source=relay_setup.sh
-. "$(dirname "$0")/relay_setup.sh"
 
 # "answered-share p99-ms rate" of one ab run of $REQUESTS against the relay.
 measure() {

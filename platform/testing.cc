@@ -182,6 +182,13 @@ std::string ReadFile(const std::string& path) {
   return buffer.str();
 }
 
+void PeerMissing(const std::string& program, const std::string& package) {
+  const std::string why = program + " is not installed (Debian package " + package + ")";
+  const char* require = std::getenv("ZONDREL_REQUIRE_PEERS");
+  if (require != nullptr && std::string(require) == "1") FAIL() << why << "; ZONDREL_REQUIRE_PEERS=1 requires it";
+  GTEST_SKIP() << why;
+}
+
 void SetTraceFilenameSetting(const char* path) {
   platform::HKEY key = nullptr;
   ASSERT_EQ(platform::RegCreateKeyEx(platform::HKEY_LOCAL_MACHINE, platform::kZondrelKeyPath, platform::KEY_ALL_ACCESS,

@@ -48,6 +48,12 @@ struct LoopbackPair {
 void WriteFile(const std::string& path, const std::string& contents);
 std::string ReadFile(const std::string& path);
 
+// Ends a test whose peer program (a web server, proxy or firewall it runs
+// against) is not installed: a skip, or a failure when ZONDREL_REQUIRE_PEERS=1
+// says that every peer must be there. Called as `return PeerMissing(...);`
+// from a test's body or its SetUp.
+void PeerMissing(const std::string& program, const std::string& package);
+
 // Sets the server's TraceFilename setting to `path`, or removes it (null).
 // A module's trace log takes it up when reloaded.
 void SetTraceFilenameSetting(const char* path);

@@ -3,7 +3,9 @@
 #   tools/dev.sh run    install what is missing, build, and start the relay in
 #                       console debug mode on a local machine root (./.machine)
 #   tools/dev.sh test   install what is missing, build, and run every test
-# Options through the environment: BUILD_DIR (default build), CMAKE_ARGS.
+# Options through the environment: BUILD_DIR (default build), CMAKE_ARGS, and
+# ZONDREL_REQUIRE_PEERS=1 to fail rather than skip the tests whose peer
+# programs (lighttpd, tinyproxy, dante, nginx) are missing.
 set -euo pipefail
 
 cd "$(dirname "$0")/.."

@@ -11,7 +11,6 @@
 #include "base/trace_bits.h"
 #include "net/http_tables.h"
 #include "platform/file.h"
-#include "platform/sync.h"
 #include "platform/trace.h"
 #include "upstream/http_stream.h"
 
@@ -196,23 +195,16 @@ bool CAgentList::StoreOnDisk(const std::string& data) {
   const std::string temporary = m_FilePath + ".tmp";
   std::error_code error;
   std::filesystem::create_directories(std::filesystem::path(m_FilePath).parent_path(), error);
-  // A file left by an interrupted store would block every later one.
-  std::filesystem::remove(temporary, error);
-  std::unique_ptr<platform::File> file = platform::File::Open(temporary, platform::File::Mode::kCreateNew);
-  if (file == nullptr || file->Write(data.data(), data.size()) < 0 || !file->Flush()) {
+  // Renaming replaces the list in one step: a reader sees the old or the new.
+  const platform::ReplaceResult result =
+      platform::ReplaceFileContents(m_FilePath, data, temporary, kReplaceAttempts);
+  if (result == platform::ReplaceResult::kWriteFailed) {
     ReportFileError<events::kAgentListStoreFailed>(platform::GetLastError(), temporary);
-    file.reset();
-    std::filesystem::remove(temporary, error);
     return false;
   }
-  file.reset();
-  // Renaming replaces the list in one step: a reader sees the old or the new.
-  for (int attempt = 0; attempt < kReplaceAttempts; ++attempt) {
-    std::filesystem::rename(temporary, m_FilePath, error);
-    if (!error) return true;
-    platform::Sleep(10);
+  if (result == platform::ReplaceResult::kRenameFailed) {
+    events::Report<events::kAgentListReplaceFailed>(temporary, m_FilePath);
+    return false;
   }
-  events::Report<events::kAgentListReplaceFailed>(temporary, m_FilePath);
-  std::filesystem::remove(temporary, error);
-  return false;
+  return true;
 }

@@ -1,7 +1,7 @@
-// The agent list: its file format and sizing, loading from disk, the fetch
-// from the simulated data centre (and from scripted servers with the
-// answers it must not take), lookups during refreshes, and the refresh
-// thread with its named update event.
+// The agent list: loading from disk, the fetch from the simulated data
+// centre (and from scripted servers with the answers it must not take),
+// lookups during refreshes, and the refresh thread with its named update
+// event.
 #include "agents/agent_list.h"
 
 #include <gtest/gtest.h>
@@ -13,11 +13,9 @@
 #include <thread>
 #include <vector>
 
+#include "agents/agent_kind.h"
 #include "agents/agent_list_format.h"
-#include "agents/agent_table.h"
 #include "agents/agent_testing.h"
-#include "agents/test_agent.h"
-#include "base/hash_table_size.h"
 #include "platform/event_log.h"
 #include "platform/sync.h"
 #include "platform/testing.h"
@@ -85,58 +83,6 @@ bool Eventually(Condition condition, std::chrono::milliseconds limit = std::chro
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return true;
-}
-
-TEST(AgentListFormat, TheBodyFollowsTheHeaderAndLaterLinesWin) {
-  agents::AgentMap map{{7, 7}};
-  std::uint64_t count = 0;
-  EXPECT_EQ(agents::ParseAgentList("HTTP/1.0 200 OK\r\nX: 1\r\n\r\n3\r\n100,3\r\n200, 9\r\n100,0x\r\n100,264\r\n",
-                                   map, 1000, count),
-            agents::ListParse::kWithErrors);
-  EXPECT_EQ(count, 3u);
-  EXPECT_EQ(map, (agents::AgentMap{{100, 264}, {200, 9}}));
-  // Without a header block the body starts at the beginning.
-  EXPECT_EQ(agents::ParseAgentList("1\n5,6\n", map, 1000, count), agents::ListParse::kClean);
-  EXPECT_EQ(map, (agents::AgentMap{{5, 6}}));
-  for (const char* rejected : {"0\r\n1,3\r\n", "\r\n1,3\r\n", "x\r\n1,3\r\n", "-1\r\n1,3\r\n", "1001\r\n1,3\r\n"}) {
-    EXPECT_EQ(agents::ParseAgentList(rejected, map, 1000, count), agents::ListParse::kRejected) << rejected;
-  }
-}
-
-TEST(AgentListFormat, TheCountSizesTheTableButNeverBeyondTheLinesThatCame) {
-  EXPECT_EQ(HashTableSize(10), 14u);      // 12 -> 13, plus one
-  EXPECT_EQ(HashTableSize(100), 128u);    // 120 -> 127, plus one
-  EXPECT_EQ(HashTableSize(0), 3u);
-  agents::AgentMap map;
-  std::uint64_t count = 0;
-  ASSERT_EQ(agents::ParseAgentList("1000\r\n1,3\r\n", map, 1000000, count), agents::ListParse::kClean);
-  EXPECT_LT(map.bucket_count(), 100u);
-  ASSERT_EQ(agents::ParseAgentList("1000\r\n" + std::string(2000, '\n'), map, 1000000, count),
-            agents::ListParse::kClean);
-  EXPECT_GE(map.bucket_count(), HashTableSize(1000));
-}
-
-TEST(AgentTable, KindsReachTheirSlotsAndEveryOtherKindOrEmptySlotThePassThroughAgent) {
-  EXPECT_EQ(AgentSlotForKind(eCorporateAgent), 2u);
-  EXPECT_EQ(AgentSlotForKind(eProxyAgent), 1u);
-  EXPECT_EQ(AgentSlotForKind(eRedirectAgent), 4u);
-  EXPECT_EQ(AgentSlotForKind(eAdminAgent), 5u);
-  EXPECT_EQ(AgentSlotForKind(eNotesAgent), 3u);
-  EXPECT_EQ(AgentSlotForKind(eNullAgent), 6u);
-  for (int kind : {0, 2, 4, 7, 10, 255, -1}) EXPECT_EQ(AgentSlotForKind(kind), 0u) << kind;
-
-  // A kind whose slot is empty is passed through; with no pass-through
-  // agent either there is no agent at all.
-  CAgentTable table;
-  EXPECT_EQ(table.ForKind(eProxyAgent), nullptr);
-  CTestAgent passThrough;
-  CTestAgent proxy;
-  table[ePassThroughSlot] = &passThrough;
-  EXPECT_EQ(table.ForKind(eProxyAgent), &passThrough);
-  table[eProxySlot] = &proxy;
-  EXPECT_EQ(table.ForKind(eProxyAgent), &proxy);
-  EXPECT_EQ(table.ForKind(eNullAgent), &passThrough);
-  EXPECT_EQ(table.ForKind(7), &passThrough);
 }
 
 TEST_F(AgentListDisk, TheRegistryDefaultWinsAndOnlyTheLowestByteRoutes) {

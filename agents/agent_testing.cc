@@ -13,32 +13,16 @@
 
 namespace agent_testing {
 
-ViewerConnection::ViewerConnection(int bufferBytes) {
-  m_Listener = platform::TcpSocket();
-  m_Viewer = platform::TcpSocket();
-  platform::SocketAddress address{0x7F000001, 0};
-  EXPECT_EQ(platform::Bind(m_Listener, address), 0);
-  EXPECT_EQ(platform::Listen(m_Listener, 1), 0);
-  EXPECT_EQ(platform::GetLocalAddress(m_Listener, &address), 0);
-  if (bufferBytes > 0) platform::SetReceiveBuffer(m_Viewer, bufferBytes);
-  EXPECT_EQ(platform::Connect(m_Viewer, address, 2000), 0);
-  m_Server = platform::Accept(m_Listener, nullptr);
-  EXPECT_NE(m_Server, platform::kInvalidSocket);
-  if (bufferBytes > 0) platform::SetSendBuffer(m_Server, bufferBytes);
-}
+ViewerConnection::ViewerConnection(int bufferBytes) : m_Pair(bufferBytes) {}
 
-ViewerConnection::~ViewerConnection() {
-  Finish();
-  CloseViewer();
-  platform::CloseSocket(m_Listener);
-}
+ViewerConnection::~ViewerConnection() { Finish(); }
 
 void ViewerConnection::StartReading() {
   m_Reader = std::thread([this] {
     char piece[65536];
     // Ten quiet seconds end the read, so a test that goes wrong still ends.
-    while (platform::WaitReadable(m_Viewer, 10000) == 1) {
-      const int got = platform::Recv(m_Viewer, piece, sizeof(piece));
+    while (platform::WaitReadable(m_Pair.client, 10000) == 1) {
+      const int got = platform::Recv(m_Pair.client, piece, sizeof(piece));
       if (got <= 0) break;
       m_Received.append(piece, static_cast<std::size_t>(got));
     }
@@ -46,19 +30,9 @@ void ViewerConnection::StartReading() {
 }
 
 std::string ViewerConnection::Finish() {
-  if (m_Server != platform::kInvalidSocket) {
-    platform::CloseSocket(m_Server);
-    m_Server = platform::kInvalidSocket;
-  }
+  m_Pair.CloseServer();
   if (m_Reader.joinable()) m_Reader.join();
   return m_Received;
-}
-
-void ViewerConnection::CloseViewer() {
-  if (m_Viewer != platform::kInvalidSocket) {
-    platform::CloseSocket(m_Viewer);
-    m_Viewer = platform::kInvalidSocket;
-  }
 }
 
 std::unique_ptr<QRNHTTP> ParsedRequest(std::string_view method) {

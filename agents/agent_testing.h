@@ -9,6 +9,7 @@
 
 #include "net/qrn_http.h"
 #include "platform/socket.h"
+#include "platform/testing.h"
 
 namespace agent_testing {
 
@@ -23,17 +24,15 @@ class ViewerConnection {
   ViewerConnection(const ViewerConnection&) = delete;
   ViewerConnection& operator=(const ViewerConnection&) = delete;
 
-  platform::SOCKET Server() const { return m_Server; }
+  platform::SOCKET Server() const { return m_Pair.server; }
   void StartReading();
   // Closes the agent's end and returns everything the viewer received.
   std::string Finish();
   // The viewer goes away without reading.
-  void CloseViewer();
+  void CloseViewer() { m_Pair.CloseClient(); }
 
  private:
-  platform::SOCKET m_Listener = platform::kInvalidSocket;
-  platform::SOCKET m_Viewer = platform::kInvalidSocket;
-  platform::SOCKET m_Server = platform::kInvalidSocket;
+  testing_support::LoopbackPair m_Pair;
   std::thread m_Reader;
   std::string m_Received;
 };

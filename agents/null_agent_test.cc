@@ -91,7 +91,7 @@ TEST(NullAgent, ALocalMessageIsSentAsOneItemAndAGoneViewerIsLogged408) {
 TEST(NullAgent, AMessageURLIsFetchedFromItsServer) {
   using upstream_testing::WebServer;
   if (WebServer::Program(WebServer::Kind::kLighttpd).empty()) {
-    GTEST_SKIP() << "lighttpd is not installed (Debian package lighttpd)";
+    return testing_support::PeerMissing("lighttpd", "lighttpd");
   }
   WebServer web;
   ASSERT_TRUE(web.Start(WebServer::Kind::kLighttpd)) << web.ErrorLog();

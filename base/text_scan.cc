@@ -40,13 +40,19 @@ std::int32_t ScanLong(std::string_view text) {
 std::uint32_t ScanUnsigned(std::string_view text) {
   std::int64_t value = ScanSaturated(text);
   if (value > std::numeric_limits<std::uint32_t>::max()) return std::numeric_limits<std::uint32_t>::max();
+  // Saturated before the cast, so that no count of digits wraps it around.
+  if (value < std::numeric_limits<std::int32_t>::min()) value = std::numeric_limits<std::int32_t>::min();
   return static_cast<std::uint32_t>(value);
 }
 
 double ScanDecimal(std::string_view text) {
   std::size_t i = 0;
   while (i < text.size() && IsBlank(text[i])) ++i;
-  if (i < text.size() && text[i] == '+') ++i;
+  if (i < text.size() && text[i] == '+') {
+    ++i;
+    // from_chars reads a minus sign of its own, which must not follow a plus.
+    if (i < text.size() && text[i] == '-') return 0;
+  }
   double value = 0;
   auto [end, error] = std::from_chars(text.data() + i, text.data() + text.size(), value,
                                       std::chars_format::fixed);

@@ -11,7 +11,9 @@ namespace net {
 
 // The number at the start of `text`, saturated to the 32-bit signed range.
 std::int32_t ScanLong(std::string_view text);
-// The same, as the 32-bit unsigned bit pattern that a C cast would give.
+// The number at the start of `text` as a 32-bit unsigned value, saturated
+// at 4294967295; a negative number gives the bit pattern a C cast of its
+// saturated signed value would ("-1" is 0xFFFFFFFF).
 std::uint32_t ScanUnsigned(std::string_view text);
 // The decimal fraction at the start of `text` ("1.0", " 1", "0.9x"); 0 when
 // there is none. Independent of the locale.

@@ -1,6 +1,5 @@
-// Cache items, entries and the table: ordering by ID and frame part,
-// trimming with the retired list, readers that outlive refreshes, and
-// entries created exactly once.
+// Cache entries: ordering by ID and frame part, trimming with the retired
+// list, readers that outlive refreshes, and the lock with its timeout.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,7 +8,6 @@
 #include <vector>
 
 #include "cache/cache_entry.h"
-#include "cache/cache_table.h"
 
 namespace {
 
@@ -25,20 +23,6 @@ std::vector<std::uint32_t> Ids(const CCacheItems& items) {
   std::vector<std::uint32_t> ids;
   for (std::size_t i = 0; i < items.Count(); ++i) ids.push_back(items[i].ItemID());
   return ids;
-}
-
-TEST(CacheFile, GrowsInWholeStepsOnceItsFirstSizeIsPassed) {
-  auto item = CCacheFile::Create(7, 0, 10, 16);
-  ASSERT_NE(item, nullptr);
-  EXPECT_EQ(item->Capacity(), 10u);
-  ASSERT_TRUE(item->Write("0123456789", 10));
-  EXPECT_EQ(item->Capacity(), 10u);
-  ASSERT_TRUE(item->Write("abc", 3));
-  EXPECT_EQ(item->Capacity(), 16u);
-  EXPECT_EQ(item->DataLength(), 13u);
-  EXPECT_EQ(Bytes(*item), "0123456789abc");
-  item->MarkPublished();
-  EXPECT_FALSE(item->Write("x", 1)) << "a published item is read-only";
 }
 
 TEST(CacheEntry, KeepsItemsSortedAndCombinesFrameParts) {
@@ -110,59 +94,6 @@ TEST(CacheEntry, LockIsExclusiveAndTimesOut) {
   entry.Unlock();
   EXPECT_TRUE(entry.Lock(0));
   entry.Unlock();
-}
-
-TEST(CacheTable, SizesAndGrowsWhileLookupsGoOn) {
-  EXPECT_EQ(CCacheTable::BucketCountFor(0), CCacheTable::BucketCountFor(100));
-  EXPECT_GT(CCacheTable::BucketCountFor(10000), 12000u);
-
-  CCacheTable table(CCacheTable::BucketCountFor(0));
-  const std::uint32_t initial = table.BucketCount();
-  std::atomic<bool> stop{false};
-  std::atomic<int> misses{0};
-  CCacheEntry* first = table.FindOrCreate("1000");
-  std::thread reader([&] {
-    while (!stop) {
-      if (table.Find("1000") != first) ++misses;
-    }
-  });
-  for (int i = 0; i < 2000; ++i) ASSERT_NE(table.FindOrCreate("1000\\" + std::to_string(i)), nullptr);
-  stop = true;
-  reader.join();
-  EXPECT_EQ(misses, 0);
-  EXPECT_GT(table.BucketCount(), initial);
-  EXPECT_EQ(table.Count(), 2001u);
-  for (int i = 0; i < 2000; i += 97) EXPECT_NE(table.Find("1000\\" + std::to_string(i)), nullptr);
-  EXPECT_EQ(table.Find("1000\\2000"), nullptr);
-}
-
-TEST(CacheTable, RefusesNewDirectoriesBeyondItsCapAndKeepsTheOthers) {
-  CCacheTable table(CCacheTable::BucketCountFor(0));
-  for (std::size_t i = 0; i < CCacheTable::kMaxEntries; ++i) {
-    ASSERT_NE(table.FindOrCreate("1000\\" + std::to_string(i)), nullptr) << i;
-  }
-  EXPECT_EQ(table.FindOrCreate("1000\\new"), nullptr);
-  EXPECT_EQ(table.Count(), CCacheTable::kMaxEntries);
-  EXPECT_NE(table.FindOrCreate("1000\\0"), nullptr) << "known directories are still served";
-}
-
-TEST(CacheTable, CreatesAnEntryExactlyOnceUnderContention) {
-  CCacheTable table(CCacheTable::BucketCountFor(0));
-  std::vector<CCacheEntry*> seen(8);
-  std::vector<std::thread> threads;
-  for (std::size_t t = 0; t < seen.size(); ++t) {
-    threads.emplace_back([&, t] {
-      for (int i = 0; i < 200; ++i) table.FindOrCreate("7\\" + std::to_string(i));
-      seen[t] = table.FindOrCreate("7\\0");
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
-  EXPECT_EQ(table.Count(), 200u);
-  for (CCacheEntry* entry : seen) EXPECT_EQ(entry, seen[0]);
-
-  std::vector<std::string> order;
-  table.ForEachEntry([&](CCacheEntry& entry) { order.push_back(entry.Name()); });
-  EXPECT_EQ(order.size(), 200u);
 }
 
 }  // namespace

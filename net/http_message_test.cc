@@ -1,13 +1,9 @@
-// Plain HTTP messages byte for byte, and the process-wide HTTP tables.
+// Plain HTTP messages byte for byte.
 #include "net/http_message.h"
 
 #include <string>
 
 #include <gtest/gtest.h>
-
-#include "net/http_tables.h"
-#include "base/product_identity.h"
-#include "platform/system.h"
 
 namespace {
 
@@ -109,44 +105,6 @@ TEST(HTTPMessages, StatusLinesAreRecognisedByTheirLeadingHTTP) {
                           "HTTP/1.0 099 Low\r\n\r\n", "GET / HTTP/1.0\r\n\r\n"}) {
     EXPECT_FALSE(response.ParseHead(bad)) << bad;
   }
-}
-
-TEST(HTTPTables, StatusReasonsContentTypesAndMethods) {
-  EXPECT_STREQ(net::HTTPStatusReason(200), "OK");
-  EXPECT_STREQ(net::HTTPStatusReason(203), "Non-Authoritative Information");
-  EXPECT_STREQ(net::HTTPStatusReason(406), "None Acceptable");
-  EXPECT_STREQ(net::HTTPStatusReason(412), "Unless True");
-  EXPECT_STREQ(net::HTTPStatusReason(504), "Gateway Timeout");
-  for (int code : {0, 99, 207, 306, 413, 505, -404}) EXPECT_EQ(net::HTTPStatusReason(code), nullptr) << code;
-
-  EXPECT_STREQ(net::HTTPContentType(".htm"), "text/html");
-  EXPECT_STREQ(net::HTTPContentType(".html"), "text/html");
-  EXPECT_STREQ(net::HTTPContentType(".JPEG"), "image/jpeg");
-  EXPECT_STREQ(net::HTTPContentType(".txt"), "text/plain");
-  for (const char* unknown : {".exe", "htm", ".", "", ".html5"}) {
-    EXPECT_EQ(net::HTTPContentType(unknown), nullptr) << unknown;
-  }
-
-  const char* names[] = {"HEAD", "GET", "POST", "PUT", "DELETE", ""};
-  for (int index = 0; index < 6; ++index) EXPECT_STREQ(net::HTTPMethodName(index), names[index]);
-  EXPECT_STREQ(net::HTTPMethodName(-1), "");
-  EXPECT_STREQ(net::HTTPMethodName(6), "");
-  EXPECT_EQ(net::HTTPMethodIndex("DELETE"), net::kHTTPDelete);
-  EXPECT_EQ(net::HTTPMethodIndex("get"), net::kHTTPUnknown);
-  EXPECT_EQ(net::HTTPMethodIndex(""), net::kHTTPUnknown);
-}
-
-TEST(HTTPTables, UserAgentNamesProductAndSystem) {
-  EXPECT_EQ(net::FormatUserAgent(net::ParseSystemVersion("Linux 6.1.0-13-amd64")),
-            "Zondrel/1.1 Build 1.1.68 domino (Linux 6.1 Build 0)");
-  EXPECT_EQ(net::FormatUserAgent(net::ParseSystemVersion("Linux 5.15")),
-            "Zondrel/1.1 Build 1.1.68 domino (Linux 5.15 Build 0)");
-  EXPECT_EQ(net::FormatUserAgent(net::ParseSystemVersion("Linux 4.19.312")),
-            "Zondrel/1.1 Build 1.1.68 domino (Linux 4.19 Build 312)");
-  const std::string running =
-      net::FormatUserAgent(net::ParseSystemVersion(platform::GetSystemNameAndRelease()));
-  EXPECT_EQ(net::HTTPUserAgent(), running);
-  EXPECT_EQ(net::HTTPUserAgentHeader(), "User-Agent: " + running);
 }
 
 }  // namespace

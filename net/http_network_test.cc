@@ -19,30 +19,10 @@
 namespace {
 
 using namespace std::chrono_literals;
-using platform::SOCKET;
 
-// A connected loopback pair: `server` is the side under test.
-struct Connection {
-  SOCKET listener = platform::TcpSocket();
-  SOCKET client = platform::TcpSocket();
-  SOCKET server = platform::kInvalidSocket;
-
-  explicit Connection(int bufferBytes = 0) {
-    platform::SocketAddress address{0x7F000001, 0};
-    EXPECT_EQ(platform::Bind(listener, address), 0);
-    EXPECT_EQ(platform::Listen(listener, 1), 0);
-    EXPECT_EQ(platform::GetLocalAddress(listener, &address), 0);
-    if (bufferBytes > 0) platform::SetReceiveBuffer(client, bufferBytes);
-    EXPECT_EQ(platform::Connect(client, address, 2000), 0);
-    server = platform::Accept(listener, nullptr);
-    EXPECT_GE(server, 0);
-    if (bufferBytes > 0) platform::SetSendBuffer(server, bufferBytes);
-  }
-  ~Connection() {
-    platform::CloseSocket(server);
-    if (client != platform::kInvalidSocket) platform::CloseSocket(client);
-    platform::CloseSocket(listener);
-  }
+// A loopback pair that sends and receives on the client end.
+struct Connection : testing_support::LoopbackPair {
+  using LoopbackPair::LoopbackPair;
   void Send(const std::string& bytes) const {
     ASSERT_EQ(platform::Send(client, bytes.data(), bytes.size()), static_cast<int>(bytes.size()));
   }
@@ -271,8 +251,7 @@ TEST_F(NetworkTest, WriteToAResetConnectionFailsWithTheSocketError) {
   // The peer drops the connection with unread data: it answers with a reset.
   connection.Send("unread");
   platform::SetDontLinger(connection.client, false);
-  platform::CloseSocket(connection.client);
-  connection.client = platform::kInvalidSocket;
+  connection.CloseClient();
   std::this_thread::sleep_for(50ms);
   const std::string data(1024, 'x');
   long long result = 0;

@@ -31,33 +31,6 @@ std::string HeaderValue(const std::string& prefix, const std::string& name) {
 
 std::vector<char> Bytes(const std::string& text) { return std::vector<char>(text.begin(), text.end()); }
 
-TEST(HTTPDate, Format) {
-  EXPECT_EQ(Date(784111777), "Sun, 06 Nov 1994 08:49:37 GMT");
-  EXPECT_EQ(Date(951782400), "Tue, 29 Feb 2000 00:00:00 GMT");
-  EXPECT_EQ(Date(0), "");
-  EXPECT_EQ(Date(-5), "");
-  EXPECT_EQ(Date(253402300800), "");  // year 10000
-}
-
-TEST(ProductIdentity, SystemVersionAndServerLine) {
-  net::SystemVersion version = net::ParseSystemVersion("Linux 6.1.0-18-amd64");
-  EXPECT_EQ(version.name, "Linux");
-  EXPECT_EQ(version.major, 6);
-  EXPECT_EQ(version.minor, 1);
-  EXPECT_EQ(version.build, 0);
-  version = net::ParseSystemVersion("Linux 5.15");
-  EXPECT_EQ(version.minor, 15);
-  EXPECT_EQ(version.build, 0);
-  version = net::ParseSystemVersion("Linux");
-  EXPECT_EQ(version.major, 0);
-
-  const net::SystemVersion& running = net::RunningSystemVersion();
-  const std::string expected = "Server: Orrinvale-Zondrel/1.1 Build 1.1.68 domino (" + running.name + " " +
-                               std::to_string(running.major) + "." + std::to_string(running.minor) + " Build " +
-                               std::to_string(running.build) + ")\r\n";
-  EXPECT_EQ(net::ServerHeaderLine(), expected);
-}
-
 TEST(ResponsePrefix, NoContentIs204WithoutLengthOrNextUpdate) {
   QRNHTTP http;
   unsigned long length = 0;

@@ -4,7 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
+
+#include "platform/sync.h"
 
 namespace platform {
 
@@ -15,7 +19,9 @@ DWORD FileError(int error) {
     case ENOENT: return kErrorFileNotFound;
     case ENOTDIR: return kErrorPathNotFound;
     case EACCES:
-    case EPERM: return kErrorAccessDenied;
+    case EPERM:
+    case EISDIR:
+    case ENOTEMPTY: return kErrorAccessDenied;
     case EEXIST: return kErrorFileExists;
     case ENAMETOOLONG: return kErrorFilenameExcedRange;
     case ENOSPC: return kErrorWriteFault;
@@ -98,6 +104,46 @@ std::int64_t FileModificationTime(const std::string& path) {
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) return -1;
   return static_cast<std::int64_t>(info.st_mtime);
+}
+
+std::string TemporaryFileFor(const std::string& path) {
+  static std::atomic<unsigned> counter{0};
+  return path + ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter.fetch_add(1));
+}
+
+ReplaceResult ReplaceFileContents(const std::string& path, std::string_view data, const std::string& temporary,
+                                  int renameAttempts) {
+  ::unlink(temporary.c_str());
+  std::unique_ptr<File> file = File::Open(temporary, File::Mode::kCreateNew);
+  if (file == nullptr) return ReplaceResult::kWriteFailed;
+  bool written = file->Write(data.data(), data.size()) >= 0;
+  // On disk before the rename, so that a crash cannot leave an empty target.
+  if (written && !file->Flush()) {
+    SetLastError(kErrorWriteFault);
+    written = false;
+  }
+  file.reset();
+  if (!written) {
+    ::unlink(temporary.c_str());
+    return ReplaceResult::kWriteFailed;
+  }
+  return RenameOver(temporary, path, renameAttempts) ? ReplaceResult::kReplaced : ReplaceResult::kRenameFailed;
+}
+
+bool ReplaceFileContents(const std::string& path, std::string_view data) {
+  return ReplaceFileContents(path, data, TemporaryFileFor(path)) == ReplaceResult::kReplaced;
+}
+
+bool RenameOver(const std::string& temporary, const std::string& path, int attempts) {
+  for (int attempt = 1;; ++attempt) {
+    if (::rename(temporary.c_str(), path.c_str()) == 0) return true;
+    if (attempt >= attempts) break;
+    Sleep(10);
+  }
+  const int error = errno;
+  ::unlink(temporary.c_str());
+  SetLastError(FileError(error));
+  return false;
 }
 
 }  // namespace platform

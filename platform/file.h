@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/types.h"
 
@@ -46,5 +47,30 @@ class File {
 
 // The modification time of a file (seconds since 1970), or -1.
 std::int64_t FileModificationTime(const std::string& path);
+
+// Replacing a whole file so that a reader opens the old contents or the new,
+// never a part: the new contents go to a temporary file beside the target
+// (so that the rename stays on one file system), which is then renamed over
+// the target. A failed replacement leaves the target as it was and no
+// temporary file behind.
+
+// A temporary name beside `path`, different for every process and call.
+std::string TemporaryFileFor(const std::string& path);
+
+// Which step of a replacement failed; the last error tells why.
+enum class ReplaceResult { kReplaced, kWriteFailed, kRenameFailed };
+
+// Writes `data` to `temporary` (created anew: a file an interrupted
+// replacement left there is removed first), flushes it to disk and renames
+// it over `path`, trying the rename `renameAttempts` times 10 ms apart.
+ReplaceResult ReplaceFileContents(const std::string& path, std::string_view data, const std::string& temporary,
+                                  int renameAttempts = 1);
+// The same through a temporary name of its own; true when replaced.
+bool ReplaceFileContents(const std::string& path, std::string_view data);
+
+// For callers that write the temporary file themselves (a download streamed
+// into a part file): renames `temporary` over `path`, trying `attempts` times
+// 10 ms apart, and removes `temporary` when that fails.
+bool RenameOver(const std::string& temporary, const std::string& path, int attempts = 1);
 
 }  // namespace platform

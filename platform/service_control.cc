@@ -28,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/file.h"
 #include "platform/machine.h"
 #include "platform/registry.h"
 #include "platform/sync.h"
@@ -114,17 +115,15 @@ struct StoredStatus {
 };
 
 bool WriteStatusFile(const std::string& name, const StoredStatus& stored) {
-  std::string dir = ServiceDirectory(name);
-  std::string temp = dir + "status.tmp." + std::to_string(::getpid());
-  FILE* file = std::fopen(temp.c_str(), "w");
-  if (file == nullptr) return false;
   const SERVICE_STATUS& s = stored.status;
-  std::fprintf(file, "%d %llu %u %u %u %u %u %u %u\n", static_cast<int>(stored.pid), stored.start_time,
-               s.dwServiceType, s.dwCurrentState, s.dwControlsAccepted, s.dwWin32ExitCode,
-               s.dwServiceSpecificExitCode, s.dwCheckPoint, s.dwWaitHint);
-  bool ok = std::fflush(file) == 0;
-  ok = (std::fclose(file) == 0) && ok;
-  return ok && std::rename(temp.c_str(), (dir + "status").c_str()) == 0;
+  char text[256];
+  const int length = std::snprintf(text, sizeof(text), "%d %llu %u %u %u %u %u %u %u\n", static_cast<int>(stored.pid),
+                                   stored.start_time, s.dwServiceType, s.dwCurrentState, s.dwControlsAccepted,
+                                   s.dwWin32ExitCode, s.dwServiceSpecificExitCode, s.dwCheckPoint, s.dwWaitHint);
+  if (length <= 0 || static_cast<std::size_t>(length) >= sizeof(text)) return false;
+  // Another process may read the status at any moment.
+  const std::string_view contents(text, static_cast<std::size_t>(length));
+  return ReplaceFileContents(ServiceDirectory(name) + "status", contents);
 }
 
 bool ReadStatusFile(const std::string& name, StoredStatus* stored) {

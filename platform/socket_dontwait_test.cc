@@ -15,37 +15,17 @@
 namespace platform {
 namespace {
 
-// A connected loopback pair with small buffers, so that they fill quickly.
-struct StalledPair {
-  SOCKET listener = TcpSocket();
-  SOCKET writer = TcpSocket();
-  SOCKET reader = kInvalidSocket;
-  StalledPair() {
-    SocketAddress address{0x7F000001, 0};
-    EXPECT_EQ(Bind(listener, address), 0);
-    EXPECT_EQ(Listen(listener, 1), 0);
-    EXPECT_EQ(GetLocalAddress(listener, &address), 0);
-    SetSendBuffer(writer, 4096);
-    EXPECT_EQ(Connect(writer, address, 2000), 0);
-    reader = Accept(listener, nullptr);
-    EXPECT_GE(reader, 0);
-    SetReceiveBuffer(reader, 4096);
-  }
-  ~StalledPair() {
-    CloseSocket(reader);
-    CloseSocket(writer);
-    CloseSocket(listener);
-  }
-};
+// The writer is the pair's server end; small buffers fill quickly.
+constexpr int kSmallBuffers = 4096;
 
 TEST(SocketsDontWait, SendTakesWhatFitsThenReportsWouldBlock) {
-  StalledPair pair;
+  testing_support::LoopbackPair pair(kSmallBuffers);
   std::vector<char> block(1 << 20, 'x');
   const auto started = std::chrono::steady_clock::now();
   long long queued = 0;
   int result = 0;
   // The reader never reads: the buffers fill and the send stops taking data.
-  for (int round = 0; round < 1000 && (result = Send(pair.writer, block.data(), block.size(),
+  for (int round = 0; round < 1000 && (result = Send(pair.server, block.data(), block.size(),
                                                      MSG_DONTWAIT_FLAG)) > 0;
        ++round) {
     EXPECT_LE(result, static_cast<int>(block.size()));
@@ -57,11 +37,11 @@ TEST(SocketsDontWait, SendTakesWhatFitsThenReportsWouldBlock) {
   EXPECT_LT(queued, 64LL << 20);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
   // The wait that a writer uses in between now times out.
-  EXPECT_EQ(WaitWritable(pair.writer, 100), 0);
+  EXPECT_EQ(WaitWritable(pair.server, 100), 0);
 }
 
 TEST(SocketsDontWait, TransmitFileReturnsThePartSentAndLeavesTheSocketBlocking) {
-  StalledPair pair;
+  testing_support::LoopbackPair pair(kSmallBuffers);
   const std::string path = testing_support::MakeTempDir("dontwait") + "/big.bin";
   testing_support::WriteFile(path, std::string(16 << 20, 'f'));
   std::unique_ptr<File> file = File::Open(path, File::Mode::kRead);
@@ -69,7 +49,7 @@ TEST(SocketsDontWait, TransmitFileReturnsThePartSentAndLeavesTheSocketBlocking) 
 
   long long offset = 0;
   long long sent = 0;
-  for (int round = 0; round < 1000 && (sent = TransmitFile(pair.writer, file->Descriptor(), offset,
+  for (int round = 0; round < 1000 && (sent = TransmitFile(pair.server, file->Descriptor(), offset,
                                                            file->Size() - offset,
                                                            MSG_DONTWAIT_FLAG)) > 0;
        ++round) {
@@ -81,7 +61,7 @@ TEST(SocketsDontWait, TransmitFileReturnsThePartSentAndLeavesTheSocketBlocking) 
   EXPECT_LT(offset, file->Size());
 
   // The call lent the socket its non-blocking mode only for itself.
-  EXPECT_EQ(::fcntl(pair.writer, F_GETFL, 0) & O_NONBLOCK, 0);
+  EXPECT_EQ(::fcntl(pair.server, F_GETFL, 0) & O_NONBLOCK, 0);
 }
 
 }  // namespace

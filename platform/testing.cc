@@ -139,6 +139,37 @@ RunResult Run(const std::vector<std::string>& argv, const std::string& input,
   return result;
 }
 
+LoopbackPair::LoopbackPair(int bufferBytes) {
+  const platform::SOCKET listener = platform::TcpSocket();
+  client = platform::TcpSocket();
+  platform::SocketAddress address{0x7F000001, 0};
+  EXPECT_EQ(platform::Bind(listener, address), 0);
+  EXPECT_EQ(platform::Listen(listener, 1), 0);
+  EXPECT_EQ(platform::GetLocalAddress(listener, &address), 0);
+  // Before connecting: the receive window is agreed on at the handshake.
+  if (bufferBytes > 0) platform::SetReceiveBuffer(client, bufferBytes);
+  EXPECT_EQ(platform::Connect(client, address, 2000), 0);
+  server = platform::Accept(listener, nullptr);
+  EXPECT_NE(server, platform::kInvalidSocket);
+  if (bufferBytes > 0) platform::SetSendBuffer(server, bufferBytes);
+  platform::CloseSocket(listener);
+}
+
+LoopbackPair::~LoopbackPair() {
+  CloseServer();
+  CloseClient();
+}
+
+void LoopbackPair::CloseServer() {
+  if (server != platform::kInvalidSocket) platform::CloseSocket(server);
+  server = platform::kInvalidSocket;
+}
+
+void LoopbackPair::CloseClient() {
+  if (client != platform::kInvalidSocket) platform::CloseSocket(client);
+  client = platform::kInvalidSocket;
+}
+
 void WriteFile(const std::string& path, const std::string& contents) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   file << contents;
@@ -149,6 +180,13 @@ std::string ReadFile(const std::string& path) {
   std::stringstream buffer;
   buffer << file.rdbuf();
   return buffer.str();
+}
+
+void PeerMissing(const std::string& program, const std::string& package) {
+  const std::string why = program + " is not installed (Debian package " + package + ")";
+  const char* require = std::getenv("ZONDREL_REQUIRE_PEERS");
+  if (require != nullptr && std::string(require) == "1") FAIL() << why << "; ZONDREL_REQUIRE_PEERS=1 requires it";
+  GTEST_SKIP() << why;
 }
 
 void SetTraceFilenameSetting(const char* path) {

@@ -8,7 +8,9 @@
 #                       and the concurrency-heavy test programs under
 #                       ThreadSanitizer
 # Options through the environment: BUILD_DIR (default build), CMAKE_ARGS,
-# ZONDREL_SANITIZERS=0 to leave out the two sanitizer passes.
+# ZONDREL_SANITIZERS=0 to leave out the two sanitizer passes, and
+# ZONDREL_REQUIRE_PEERS=1 to fail rather than skip the tests whose peer
+# programs (lighttpd, tinyproxy, dante, nginx) are missing.
 set -euo pipefail
 
 cd "$(dirname "$0")/.."

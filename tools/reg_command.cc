@@ -1,7 +1,5 @@
 #include "tools/reg_command.h"
 
-#include <unistd.h>
-
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
@@ -12,6 +10,7 @@
 #include <set>
 #include <strings.h>
 
+#include "platform/file.h"
 #include "tools/reg_file.h"
 #include "tools/reg_key_path.h"
 #include "tools/reg_value_text.h"
@@ -315,24 +314,8 @@ int Export(const std::vector<std::string>& args) {
   if (!error.empty()) return Fail(error);
   if (result != 0) return Fail(RegistryErrorText(result));
 
-  // Written beside the target and renamed, so a failed export leaves no half file.
-  std::string temporary = path + ".tmp" + std::to_string(::getpid());
-  {
-    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-    file << text;
-    file.close();
-    if (!file) {
-      std::error_code ignored;
-      std::filesystem::remove(temporary, ignored);
-      return Fail("Cannot write \"" + path + "\".");
-    }
-  }
-  std::error_code ec;
-  std::filesystem::rename(temporary, path, ec);
-  if (ec) {
-    std::filesystem::remove(temporary, ec);
-    return Fail("Cannot write \"" + path + "\".");
-  }
+  // A failed export leaves no half file.
+  if (!platform::ReplaceFileContents(path, text)) return Fail("Cannot write \"" + path + "\".");
   return Succeed();
 }
 

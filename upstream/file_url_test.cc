@@ -1,9 +1,7 @@
-// URL parts, local copy names and NoProxyList patterns.
+// URL parts and local copy names.
 #include <gtest/gtest.h>
 
 #include "upstream/file_url.h"
-#include "platform/socket.h"
-#include "upstream/no_proxy_list.h"
 
 namespace {
 
@@ -42,32 +40,6 @@ TEST(FileURLCopyName, StaysBelowTheTemporaryDirectory) {
   EXPECT_EQ(upstream::LocalCopyName("/t/", url), "/t/--/--/--/etc/-/passwd");
   ASSERT_EQ(upstream::ParseFileURL("http://web/a/", url), URLParse::kParsed);
   EXPECT_EQ(upstream::LocalCopyName("/t", url), "/t/web/a/-");
-}
-
-TEST(NoProxyList, EntriesWithAsterisksMatchWholeNamesWithoutRegardToCase) {
-  const char* list = " localhost;*.Corp.example\t10.0.*.*\nintra*net ";
-  EXPECT_TRUE(upstream::MatchesNoProxyList(list, "LOCALHOST"));
-  EXPECT_TRUE(upstream::MatchesNoProxyList(list, "www.corp.example"));
-  EXPECT_TRUE(upstream::MatchesNoProxyList(list, "10.0.3.4"));
-  EXPECT_TRUE(upstream::MatchesNoProxyList(list, "intranet"));
-  EXPECT_TRUE(upstream::MatchesNoProxyList(list, "intra-main-net"));
-  EXPECT_FALSE(upstream::MatchesNoProxyList(list, "localhost.evil"));
-  EXPECT_FALSE(upstream::MatchesNoProxyList(list, "corp.example.evil"));
-  EXPECT_FALSE(upstream::MatchesNoProxyList(list, "110.0.3.4"));
-  EXPECT_FALSE(upstream::MatchesNoProxyList(list, "intranet2"));
-  EXPECT_FALSE(upstream::MatchesNoProxyList("", "localhost"));
-  EXPECT_FALSE(upstream::MatchesNoProxyList(" ; ", "localhost"));
-  EXPECT_TRUE(upstream::MatchesNoProxyList("*", "anything"));
-}
-
-TEST(NoProxyList, TheHostIsComparedByTheNameTheLookupGives) {
-  // Only names this machine knows without asking a name server.
-  EXPECT_EQ(platform::OfficialHostName("LocalHost"), "localhost");
-  EXPECT_EQ(platform::OfficialHostName("127.0.0.1"), "127.0.0.1");
-  EXPECT_TRUE(upstream::BypassesProxy("localhost", "LocalHost"));
-  EXPECT_TRUE(upstream::BypassesProxy("127.0.0.*", "127.0.0.1"));
-  EXPECT_FALSE(upstream::BypassesProxy("other", "localhost"));
-  EXPECT_FALSE(upstream::BypassesProxy(" ; ", "localhost"));
 }
 
 }  // namespace

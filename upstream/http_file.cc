@@ -197,10 +197,7 @@ bool HTTPFile::SaveCopy(CPHTTPStream& stream, const std::string& header, const s
     m_LastError = written ? kErrorIncomplete : platform::kErrorWriteFault;
     return false;
   }
-  std::error_code error;
-  std::filesystem::rename(part, copy, error);
-  if (error) {
-    RemoveQuietly(part);
+  if (!platform::RenameOver(part, copy)) {
     m_LastError = platform::kErrorWriteFault;
     return false;
   }

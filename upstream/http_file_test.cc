@@ -132,7 +132,7 @@ class HTTPFileNginx : public ::testing::Test {
  protected:
   void SetUp() override {
     if (WebServer::Program(WebServer::Kind::kNginx).empty()) {
-      GTEST_SKIP() << "nginx is not installed (Debian package nginx)";
+      return testing_support::PeerMissing("nginx", "nginx");
     }
     ASSERT_TRUE(web_.Start(WebServer::Kind::kNginx)) << web_.ErrorLog();
   }
@@ -183,9 +183,9 @@ TEST_F(HTTPFileNginx, A404LeavesError4500AndTheCopyUntouched) {
 class HTTPFileThroughProxy : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (ProxyServer::Program().empty()) GTEST_SKIP() << "tinyproxy is not installed (Debian package tinyproxy)";
+    if (ProxyServer::Program().empty()) return testing_support::PeerMissing("tinyproxy", "tinyproxy");
     if (WebServer::Program(WebServer::Kind::kLighttpd).empty()) {
-      GTEST_SKIP() << "lighttpd is not installed (Debian package lighttpd)";
+      return testing_support::PeerMissing("lighttpd", "lighttpd");
     }
     ASSERT_TRUE(web_.Start(WebServer::Kind::kLighttpd)) << web_.ErrorLog();
     testing_support::WriteFile(web_.Root() + "memo.txt", "memo\n");

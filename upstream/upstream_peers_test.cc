@@ -37,7 +37,7 @@ class HttpProxyPeer : public ::testing::Test {
  protected:
   void SetUp() override {
     program_ = upstream_testing::FindProgram("tinyproxy");
-    if (program_.empty()) GTEST_SKIP() << "tinyproxy is not installed (Debian package tinyproxy)";
+    if (program_.empty()) return testing_support::PeerMissing("tinyproxy", "tinyproxy");
     upstream::ClearLastGoodServer();
     ASSERT_TRUE(dc_.Start());
     dir_ = testing_support::MakeTempDir("tinyproxy");
@@ -99,7 +99,7 @@ class SocksPeer : public ::testing::Test {
  protected:
   void SetUp() override {
     program_ = upstream_testing::FindProgram("danted");
-    if (program_.empty()) GTEST_SKIP() << "danted is not installed (Debian package dante-server)";
+    if (program_.empty()) return testing_support::PeerMissing("danted", "dante-server");
     upstream::ClearLastGoodServer();
     ASSERT_TRUE(passed_.Start());
     ASSERT_TRUE(blocked_.Start());

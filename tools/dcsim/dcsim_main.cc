@@ -17,14 +17,8 @@ void OnTerminationSignal(int) {
 }
 
 bool WritePortFile(const std::string& path, unsigned port) {
-  // Written whole under another name first, so a reader never sees half.
-  const std::string partial = path + ".partial";
-  auto file = platform::File::Open(partial, platform::File::Mode::kCreate);
-  if (file == nullptr) return false;
-  const std::string text = std::to_string(port) + "\n";
-  const bool written = file->Write(text.data(), text.size()) == static_cast<long long>(text.size());
-  file.reset();
-  return written && std::rename(partial.c_str(), path.c_str()) == 0;
+  // A test waiting for the file never reads half of it.
+  return platform::ReplaceFileContents(path, std::to_string(port) + "\n");
 }
 
 }  // namespace

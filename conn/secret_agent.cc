@@ -42,7 +42,7 @@ void CSecretAgent::Run() {
     char peer[CClientRequestParams::kPeerAddressSize] = {};
     job.GetPeerAddress(peer, sizeof(peer));
     {
-      std::lock_guard<std::mutex> lock(m_SocketLock);
+      platform::Locked lock(m_SocketLock);
       m_CurrentSocket = socket;
     }
     UpdateActivityTime();
@@ -170,7 +170,7 @@ void CSecretAgent::LogTransaction(CPTransactionLogEntry& entry, const char* peer
 }
 
 void CSecretAgent::CloseConnection(SOCKET socket) {
-  std::lock_guard<std::mutex> lock(m_SocketLock);
+  platform::Locked lock(m_SocketLock);
   if (socket != kInvalidSocket) {
     platform::Shutdown(socket, platform::SD_SEND);
     platform::Shutdown(socket, platform::SD_BOTH);
@@ -184,7 +184,7 @@ int CSecretAgent::StopWorkingNow() {
   {
     // The connection's waits and sends end at once; its own thread closes it.
     // (A thread that has not taken its socket yet sees the flag first.)
-    std::lock_guard<std::mutex> lock(m_SocketLock);
+    platform::Locked lock(m_SocketLock);
     if (m_CurrentSocket == kInvalidSocket) return 0;
     platform::Shutdown(m_CurrentSocket, platform::SD_BOTH);
   }

@@ -7,6 +7,14 @@
 // Results are 1/0 (or a default); the registry's error code of the last call
 // is kept for GetLastError(). Only the enumerations and QueryKeyInfo throw
 // (the integer 0) when the key cannot be read or the index is past the end.
+//
+// Threads: one object may be used by several threads at once. Its key (root,
+// path, computer), its open count and the key counts it has read are guarded
+// by its own recursive lock; the value operations run outside it, on the key
+// the open count keeps open until its last user closes it (a forced Close by
+// another thread ends it early: their calls then fail with
+// kErrorInvalidHandle). GetLastError() is the result of the latest call of
+// any thread. The settings subclass sets its create flag before sharing.
 #pragma once
 
 #include <atomic>

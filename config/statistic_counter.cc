@@ -41,8 +41,7 @@ class Publisher {
     if (ending.joinable()) ending.join();
   }
 
-  // Publishing is serialised so that counts reach the registry in order.
-  std::mutex& PublishLock() { return m_PublishLock; }
+  platform::Lock& PublishLock() { return m_PublishLock; }
 
  private:
   void Run() {
@@ -55,7 +54,7 @@ class Publisher {
   }
 
   std::mutex m_Lock;
-  std::mutex m_PublishLock;
+  platform::Lock m_PublishLock;
   std::condition_variable m_Wake;
   std::vector<CStatisticCounter*> m_Counters;
   std::thread m_Thread;
@@ -74,8 +73,10 @@ CStatisticCounter::~CStatisticCounter() {
   Publish();
 }
 
+platform::Lock& CStatisticCounter::PublishLock() { return Publisher::Instance().PublishLock(); }
+
 void CStatisticCounter::Publish() {
-  std::lock_guard hold(Publisher::Instance().PublishLock());
+  platform::Locked hold(PublishLock());
   const std::uint32_t count = Value();
   if (count == m_Published) return;
   m_Publish(count);

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "platform/sync.h"
+
 class CStatisticCounter {
  public:
   // How often changed counts are published.
@@ -30,7 +32,10 @@ class CStatisticCounter {
   void Publish();
 
  private:
+  // Publishing is serialised so that counts reach the registry in order.
+  static platform::Lock& PublishLock();
+
   std::function<void(std::uint32_t)> m_Publish;
   std::atomic<std::uint32_t> m_Count{0};
-  std::uint32_t m_Published = 0;  // guarded by the publisher's lock
+  std::uint32_t m_Published GUARDED_BY(PublishLock()) = 0;
 };

@@ -43,7 +43,7 @@ void CSecretAgent::Run() {
     // Read where the listener put it; `collected` holds it until the next job.
     const std::string_view peer = collected != nullptr ? std::string_view(collected->peer) : std::string_view();
     {
-      std::lock_guard<std::mutex> lock(m_SocketLock);
+      platform::Locked lock(m_SocketLock);
       m_CurrentSocket = socket;
     }
     UpdateActivityTime();
@@ -168,7 +168,7 @@ void CSecretAgent::LogTransaction(CPTransactionLogEntry& entry, std::string_view
 }
 
 void CSecretAgent::CloseConnection(SOCKET socket) {
-  std::lock_guard<std::mutex> lock(m_SocketLock);
+  platform::Locked lock(m_SocketLock);
   if (socket != kInvalidSocket) {
     platform::Shutdown(socket, platform::SD_SEND);
     platform::Shutdown(socket, platform::SD_BOTH);
@@ -182,7 +182,7 @@ int CSecretAgent::StopWorkingNow() {
   {
     // The connection's waits and sends end at once; its own thread closes it.
     // (A thread that has not taken its socket yet sees the flag first.)
-    std::lock_guard<std::mutex> lock(m_SocketLock);
+    platform::Locked lock(m_SocketLock);
     if (m_CurrentSocket == kInvalidSocket) return 0;
     platform::Shutdown(m_CurrentSocket, platform::SD_BOTH);
   }

@@ -13,11 +13,11 @@
 #include <chrono>
 #include <cstddef>
 #include <memory>
-#include <mutex>
 #include <string_view>
 
 #include "conn/client_request_params.h"
 #include "platform/socket.h"
+#include "platform/sync.h"
 #include "platform/types.h"
 #include "poolmgr/pool_thread.h"
 
@@ -66,10 +66,10 @@ class CSecretAgent : public QRPoolThread {
   unsigned int m_BufferLength = 0;
   Clock::time_point m_RequestStart;
   Clock::time_point m_RequestEnd;
-  // Guards the current socket between this thread (which closes it) and the
+  // The current socket is shared by this thread (which closes it) and the
   // stopping thread (which shuts it down).
-  std::mutex m_SocketLock;
-  platform::SOCKET m_CurrentSocket = platform::kInvalidSocket;
+  platform::Lock m_SocketLock;
+  platform::SOCKET m_CurrentSocket GUARDED_BY(m_SocketLock) = platform::kInvalidSocket;
   std::atomic<bool> m_Stop{false};
 };
 

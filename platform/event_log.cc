@@ -4,9 +4,9 @@
 #include <cstring>
 #include <ctime>
 #include <list>
-#include <mutex>
 
 #include "platform/registry.h"
+#include "platform/sync.h"
 #include "platform/system.h"
 #include "platform/trace.h"
 
@@ -158,8 +158,8 @@ struct LimitEntry {
   std::string first_string;
 };
 
-std::mutex g_limits_lock;
-std::list<LimitEntry> g_limits;
+Lock g_limits_lock;
+std::list<LimitEntry> g_limits GUARDED_BY(g_limits_lock);
 
 }  // namespace
 
@@ -189,7 +189,7 @@ bool CMaskedEventLog::ReportLimited(DWORD windowSeconds, WORD count, DWORD viewB
   const std::int64_t now = std::time(nullptr);
   bool write = false;
   {
-    std::lock_guard<std::mutex> hold(g_limits_lock);
+    Locked hold(g_limits_lock);
     LimitEntry* found = nullptr;
     for (LimitEntry& entry : g_limits) {
       if (entry.id == eventId && entry.type == type && entry.string_count == string_count &&
@@ -231,17 +231,17 @@ bool CMaskedEventLog::ReportException(DWORD viewBits, const std::exception* exce
 }
 
 void CMaskedEventLog::ClearLimits() {
-  std::lock_guard<std::mutex> hold(g_limits_lock);
+  Locked hold(g_limits_lock);
   g_limits.clear();
 }
 
 void CMaskedEventLog::ClearLimitsOfType(WORD type) {
-  std::lock_guard<std::mutex> hold(g_limits_lock);
+  Locked hold(g_limits_lock);
   g_limits.remove_if([type](const LimitEntry& e) { return e.type == type; });
 }
 
 void CMaskedEventLog::ClearLimit(WORD type, DWORD eventId) {
-  std::lock_guard<std::mutex> hold(g_limits_lock);
+  Locked hold(g_limits_lock);
   g_limits.remove_if([type, eventId](const LimitEntry& e) { return e.type == type && e.id == eventId; });
 }
 

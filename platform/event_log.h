@@ -1,7 +1,15 @@
 // The event log: the operator's log. Numbered events written to the
 // machine's Application log under the program's own event source.
+//
+// Threads: any number of threads and processes may report at once; each
+// report is one record appended whole. A log object may be shared by
+// reporting threads once its source and message file are set, and its
+// LastError() is that of the latest failed call of any of them. The rate
+// limits of ReportLimited are the process's, shared by every object and
+// guarded by a lock of their own.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <initializer_list>
@@ -41,12 +49,12 @@ class CEventLog {
   const std::string& SourceName() const { return source_; }
   const std::string& MessageFile() const { return message_file_; }
   void SetMessageFile(std::string path) { message_file_ = std::move(path); }
-  DWORD LastError() const { return last_error_; }
+  DWORD LastError() const { return last_error_.load(); }
 
  protected:
   std::string source_;
   std::string message_file_;
-  DWORD last_error_ = 0;
+  std::atomic<DWORD> last_error_{0};
 };
 
 // Reports filtered by the event view mask, and reports limited to `count`

@@ -7,6 +7,13 @@
 // gives kErrorMoreData and the size needed, enumeration past the end gives
 // kErrorNoMoreItems. Every write is atomic and durable against the writing
 // process being killed.
+//
+// Threads: every call may be made by any number of threads and processes at
+// once, on the same handle too. Writes are committed one after the other,
+// each call returning once its own is; a read sees a value whole, as it was
+// before or after a write. A handle closed while other threads use it makes
+// their calls finish on the key or fail with kErrorInvalidHandle; once
+// closed it must not be used again, since a new handle may take its place.
 #pragma once
 
 #include <cstdint>

@@ -2,6 +2,18 @@
 // error numbers (WSAECONNRESET and friends), which the server traces, logs
 // and branches on. Calls that fail return -1 (or kInvalidSocket) and leave
 // the error for WSAGetLastError().
+//
+// Threads: a socket is a plain descriptor that this layer keeps no state
+// for, and the last error is the calling thread's own, so calls on different
+// sockets never interfere. On one socket one thread may receive while
+// another sends, and a Shutdown from any thread ends the others' blocked
+// Accept, Recv, Send or wait on it (that is how listeners and request
+// threads are stopped). Connect, and TransmitFile with MSG_DONTWAIT_FLAG,
+// switch the socket's blocking mode for their own length, so nothing else may
+// run on that socket meanwhile; nor may CloseSocket while any call on the
+// socket runs, since its number can be reused at once. A SocketCancel may be
+// cancelled and reset from any thread while others wait on it; a
+// SpareDescriptor belongs to one thread.
 #pragma once
 
 #include <cstddef>

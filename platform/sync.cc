@@ -345,6 +345,8 @@ bool Mutex::TryTake() {
   return true;
 }
 
+bool Mutex::Acquire(DWORD milliseconds) { return WaitForSingleObject(*this, milliseconds) == kWaitObject0; }
+
 bool Mutex::Release() {
   if (owner_.load(std::memory_order_relaxed) != GetCurrentThreadId()) {
     SetLastError(kErrorNotOwner);

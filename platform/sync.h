@@ -10,9 +10,11 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 
+#include "platform/thread_annotations.h"
 #include "platform/types.h"
 
 namespace platform {
@@ -111,11 +113,14 @@ class Semaphore : public Waitable {
 };
 
 // A recursive mutex owned by a thread, waitable with a timeout.
-class Mutex : public Waitable {
+class CAPABILITY("mutex") Mutex : public Waitable {
  public:
   static std::unique_ptr<Mutex> Create(bool initiallyOwned = false);
+  // WaitForSingleObject on the mutex as the thread-safety analysis sees it:
+  // true when taken within `milliseconds`.
+  bool Acquire(DWORD milliseconds) TRY_ACQUIRE(true);
   // False (kErrorNotOwner) when the caller does not own it.
-  bool Release();
+  bool Release() RELEASE();
 
  protected:
   bool TryTake() override;
@@ -152,6 +157,35 @@ class Thread : public Waitable {
  private:
   Thread() = default;
   std::shared_ptr<State> state_;
+};
+
+// std::mutex and std::recursive_mutex as the thread-safety analysis sees
+// them: members declared GUARDED_BY such a lock are used while a Locked holds
+// it.
+template <typename Native>
+class CAPABILITY("mutex") BasicLock {
+ public:
+  void lock() ACQUIRE() { native_.lock(); }
+  void unlock() RELEASE() { native_.unlock(); }
+  bool try_lock() TRY_ACQUIRE(true) { return native_.try_lock(); }
+
+ private:
+  Native native_;
+};
+using Lock = BasicLock<std::mutex>;
+using RecursiveLock = BasicLock<std::recursive_mutex>;
+
+// Holds a lock from its construction to its end, as std::lock_guard does.
+template <typename L>
+class SCOPED_CAPABILITY Locked {
+ public:
+  explicit Locked(L& lock) ACQUIRE(lock) : lock_(lock) { lock_.lock(); }
+  ~Locked() RELEASE() { lock_.unlock(); }
+  Locked(const Locked&) = delete;
+  Locked& operator=(const Locked&) = delete;
+
+ private:
+  L& lock_;
 };
 
 DWORD GetCurrentThreadId();

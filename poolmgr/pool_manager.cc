@@ -95,11 +95,12 @@ int QRPoolManager::IncreaseDepthBy(int count) {
 
 bool QRPoolManager::AccessResource(DWORD milliseconds) {
   if (!m_PoolMutex) return false;
-  return platform::WaitForSingleObject(*m_PoolMutex, milliseconds) == platform::kWaitObject0;
+  return m_PoolMutex->Acquire(milliseconds);
 }
 
 void QRPoolManager::ReleaseResource() {
-  if (m_PoolMutex) m_PoolMutex->Release();
+  // Only ever after AccessResource took it, so the mutex exists.
+  m_PoolMutex->Release();
 }
 
 int QRPoolManager::FindOpenSlot(CPoolSlot*& slot, int& index, eThdState& previousState) {

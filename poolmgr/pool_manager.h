@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/sync.h"
+#include "platform/thread_annotations.h"
 #include "platform/types.h"
 #include "poolmgr/pool_slot.h"
 #include "poolmgr/pool_thread.h"
@@ -38,14 +39,16 @@ class QRPoolManager {
   QRPoolManager& operator=(const QRPoolManager&) = delete;
   virtual ~QRPoolManager();  // ClosePoolEasy
 
-  // The second arguments of OpenPool and IssueThread are ignored.
-  int OpenPool(int depth, int unused = 0);
+  // The second arguments of OpenPool and IssueThread are ignored. Opening and
+  // closing make and free the pool mutex itself, so no other call on the
+  // pool may run meanwhile; every other call may come from any thread.
+  int OpenPool(int depth, int unused = 0) NO_THREAD_SAFETY_ANALYSIS;
   // Returns at once: 8197 when every slot is taken.
   int IssueThread(const QRThreadParams* params, int unused = 0);
   int StartPoolCleaner(platform::DWORD intervalMs);
   int StopPoolCleaner();
   // Stops the cleaner and every thread, frees the slots. Returns 0.
-  int ClosePoolEasy();
+  int ClosePoolEasy() NO_THREAD_SAFETY_ANALYSIS;
 
   int GatherSummaryStats(int& slots, int& idle, int& reserved, int& working, int& ended,
                          int& expired, float& averageJobs);
@@ -54,10 +57,10 @@ class QRPoolManager {
   int IncreaseDepthBy(int count);
 
  protected:
-  bool AccessResource(platform::DWORD milliseconds);
-  void ReleaseResource();
+  bool AccessResource(platform::DWORD milliseconds) TRY_ACQUIRE(true, *m_PoolMutex);
+  void ReleaseResource() RELEASE(*m_PoolMutex);
   int FindOpenSlot(CPoolSlot*& slot, int& index, eThdState& previousState);
-  int InsertNewSlot(CPoolSlot*& slot, int index);
+  int InsertNewSlot(CPoolSlot*& slot, int index) REQUIRES(*m_PoolMutex);
   int AppendNewSlot(CPoolSlot*& slot, int& index);  // a placeholder: always 8200
   void DestroyPoolSlots();
   int LaunchPoolCleaner();
@@ -74,7 +77,7 @@ class QRPoolManager {
   bool ReapSlot(CPoolSlot* slot, eThdState state, std::unique_ptr<QRPoolThread>& reaped);
   // Frees a slot record, or leaves it to its thread when that still runs.
   static void ReleaseSlot(CPoolSlot* slot);
-  void GrowTable();
+  void GrowTable() REQUIRES(*m_PoolMutex);
 
   std::atomic<int> m_CleanerState{kCleanerNone};
   std::unique_ptr<platform::Event> m_CleanerStopEvent;
@@ -84,14 +87,14 @@ class QRPoolManager {
   std::atomic<platform::DWORD> m_DeadbeatCount{0};
   std::atomic<platform::DWORD> m_ReapedEndedCount{0};
   std::atomic<platform::DWORD> m_ReapedExpiredCount{0};
-  std::unique_ptr<platform::Event> m_NotifyEvent;  // guarded by the pool mutex
-  std::vector<CPoolSlot*> m_Slots;                 // owned; guarded by the pool mutex
+  std::unique_ptr<platform::Event> m_NotifyEvent GUARDED_BY(*m_PoolMutex);
+  std::vector<CPoolSlot*> m_Slots GUARDED_BY(*m_PoolMutex);  // owned
   int m_Depth = 0;
   std::atomic<bool> m_Open{false};
   platform::DWORD m_DeadbeatSeconds;
   platform::DWORD m_IdleExpiryMs;
   std::unique_ptr<platform::Mutex> m_PoolMutex;
   platform::DWORD m_LowWater;
-  platform::DWORD m_JobsSinceNotify;  // guarded by the pool mutex
+  platform::DWORD m_JobsSinceNotify GUARDED_BY(*m_PoolMutex);
   QRPoolThreadFactory* m_Factory;
 };

@@ -147,7 +147,7 @@ QRRegistry& QRRegistry::operator=(const QRRegistry& other) {
 QRRegistry::~QRRegistry() { Close(1); }
 
 void QRRegistry::Init() {
-  std::lock_guard hold(m_Lock);
+  platform::Locked hold(m_Lock);
   m_hKey = nullptr;
   m_nOpenCount = 0;
   m_strKeyPath.clear();
@@ -169,14 +169,14 @@ void QRRegistry::AssignKey(const QRRegistry& parent, const char* subKey, const c
   HKEY parentRoot, parentKey;
   std::string parentPath, parentComputer;
   {
-    std::lock_guard hold(parent.m_Lock);
+    platform::Locked hold(parent.m_Lock);
     parentRoot = parent.m_hKeyRoot;
     parentKey = parent.m_hKey;
     parentPath = parent.m_strKeyPath;
     parentComputer = parent.m_strComputerName;
   }
   Close(1);
-  std::lock_guard hold(m_Lock);
+  platform::Locked hold(m_Lock);
   m_hKeyRoot = parentRoot;
   m_strComputerName = parentComputer;
   if (subKey != nullptr && subKey[0] == '\\') ++subKey;
@@ -201,36 +201,30 @@ void QRRegistry::AssignKey(const QRRegistry& parent, const char* subKey, const c
 }
 
 HKEY QRRegistry::GetKey() {
-  std::lock_guard hold(m_Lock);
+  platform::Locked hold(m_Lock);
   return m_hKey;
 }
 
 HKEY QRRegistry::GetKeyRoot() {
-  std::lock_guard hold(m_Lock);
+  platform::Locked hold(m_Lock);
   return m_hKeyRoot;
 }
 
 std::string QRRegistry::GetKeyPath() {
-  std::lock_guard hold(m_Lock);
+  platform::Locked hold(m_Lock);
   return m_strKeyPath;
 }
 
 std::string QRRegistry::GetKeyComputerName() {
-  std::lock_guard hold(m_Lock);
+  platform::Locked hold(m_Lock);
   return m_strComputerName;
 }
 
 int QRRegistry::Open(int create) {
-  std::lock_guard hold(m_Lock);
+  platform::Locked hold(m_Lock);
   if (m_nOpenCount++ > 0) return 1;
-  auto fail = [this](LONG error) {
-    m_hKey = nullptr;
-    --m_nOpenCount;
-    m_dwLastError = static_cast<DWORD>(error);
-    return 0;
-  };
   if (m_strKeyPath.empty() && m_strComputerName.empty()) {
-    if (m_hKeyRoot == nullptr) return fail(ToLong(kErrorInvalidHandle));
+    if (m_hKeyRoot == nullptr) return OpenFailed(ToLong(kErrorInvalidHandle));
     m_hKey = m_hKeyRoot;
     m_dwLastError = 0;
     return 1;
@@ -239,7 +233,7 @@ int QRRegistry::Open(int create) {
   HKEY remote = nullptr;
   if (!m_strComputerName.empty()) {
     LONG error = RegConnectRegistry(m_strComputerName.c_str(), m_hKeyRoot, &remote);
-    if (error != 0) return fail(error);
+    if (error != 0) return OpenFailed(error);
     base = remote;
   }
   HKEY opened = nullptr;
@@ -252,16 +246,23 @@ int QRRegistry::Open(int create) {
     }
   }
   if (remote != nullptr) RegCloseKey(remote);
-  if (error != 0) return fail(error);
+  if (error != 0) return OpenFailed(error);
   m_hKey = opened;
   m_dwLastError = 0;
   return 1;
 }
 
+int QRRegistry::OpenFailed(LONG error) {
+  m_hKey = nullptr;
+  --m_nOpenCount;
+  m_dwLastError = static_cast<DWORD>(error);
+  return 0;
+}
+
 int QRRegistry::Open() { return Open(m_bCreateOnOpen); }
 
 int QRRegistry::Close(int force) {
-  std::lock_guard hold(m_Lock);
+  platform::Locked hold(m_Lock);
   if (m_nOpenCount > 0) --m_nOpenCount;
   if (m_nOpenCount > 0 && !force) return 1;
   m_nOpenCount = 0;
@@ -288,7 +289,7 @@ int QRRegistry::WithValueKey(const char* name, KeyUse use, Operation operation) 
     HKEY root = nullptr;
     std::string path;
     {
-      std::lock_guard hold(m_Lock);
+      platform::Locked hold(m_Lock);
       if (m_nOpenCount == 0 && m_strComputerName.empty()) {
         root = m_hKeyRoot;
         path = m_strKeyPath;
@@ -592,14 +593,14 @@ DWORD QRRegistry::KeyInfoCount(DWORD QRRegistry::*count) {
   } catch (int) {
     return 0;
   }
-  std::lock_guard hold(m_Lock);
+  platform::Locked hold(m_Lock);
   return this->*count;
 }
 
 int QRRegistry::IsKeyRootSystemKey() { return IsPredefinedKey(GetKeyRoot()) ? 1 : 0; }
 
 void QRRegistry::QueryKeyInfo() {
-  std::lock_guard hold(m_Lock);
+  platform::Locked hold(m_Lock);
   if (m_bKeyInfoRead) return;
   if (!Open()) throw 0;
   LONG error = RegQueryInfoKey(m_hKey, &m_dwSubKeys, &m_dwMaxSubKeyLen, &m_dwValues,

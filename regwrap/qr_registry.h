@@ -7,14 +7,22 @@
 // Results are 1/0 (or a default); the registry's error code of the last call
 // is kept for GetLastError(). Only the enumerations and QueryKeyInfo throw
 // (the integer 0) when the key cannot be read or the index is past the end.
+//
+// Threads: one object may be used by several threads at once. Its key (root,
+// path, computer), its open count and the key counts it has read are guarded
+// by its own recursive lock; the value operations run outside it, on the key
+// the open count keeps open until its last user closes it (a forced Close by
+// another thread ends it early: their calls then fail with
+// kErrorInvalidHandle). GetLastError() is the result of the latest call of
+// any thread. The settings subclass sets its create flag before sharing.
 #pragma once
 
 #include <atomic>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/registry.h"
+#include "platform/sync.h"
 #include "platform/types.h"
 
 using platform::BYTE;
@@ -103,19 +111,21 @@ class QRRegistry {
   DWORD KeyInfoCount(DWORD QRRegistry::*count);
   // The whole value, whatever its size.
   int ReadValue(const char* name, std::vector<BYTE>* data, DWORD* type);
+  // Open's way out when the key cannot be opened: 0.
+  int OpenFailed(platform::LONG error) REQUIRES(m_Lock);
 
-  HKEY m_hKey = nullptr;  // closed by Close when it is not the root itself
-  int m_nOpenCount = 0;
-  std::string m_strKeyPath;
-  std::string m_strComputerName;
-  HKEY m_hKeyRoot = nullptr;
-  mutable std::recursive_mutex m_Lock;
-  int m_bKeyInfoRead = 0;
-  DWORD m_dwAccess = 0x2001F;
+  mutable platform::RecursiveLock m_Lock;
+  HKEY m_hKey GUARDED_BY(m_Lock) = nullptr;  // closed by Close when it is not the root itself
+  int m_nOpenCount GUARDED_BY(m_Lock) = 0;
+  std::string m_strKeyPath GUARDED_BY(m_Lock);
+  std::string m_strComputerName GUARDED_BY(m_Lock);
+  HKEY m_hKeyRoot GUARDED_BY(m_Lock) = nullptr;
+  int m_bKeyInfoRead GUARDED_BY(m_Lock) = 0;
+  DWORD m_dwAccess GUARDED_BY(m_Lock) = 0x2001F;
   std::atomic<DWORD> m_dwLastError{0};
-  DWORD m_dwSubKeys = 0;
-  DWORD m_dwMaxSubKeyLen = 0;
-  DWORD m_dwValues = 0;
-  DWORD m_dwMaxValueNameLen = 0;
-  DWORD m_dwMaxValueLen = 0;
+  DWORD m_dwSubKeys GUARDED_BY(m_Lock) = 0;
+  DWORD m_dwMaxSubKeyLen GUARDED_BY(m_Lock) = 0;
+  DWORD m_dwValues GUARDED_BY(m_Lock) = 0;
+  DWORD m_dwMaxValueNameLen GUARDED_BY(m_Lock) = 0;
+  DWORD m_dwMaxValueLen GUARDED_BY(m_Lock) = 0;
 };

@@ -79,6 +79,13 @@ inline constexpr Entry kAgentListNotLoaded{kError, 23, 0xC00007E5, 1, 0};
 // path and the reason.
 inline constexpr Entry kHouseFileRefused{kWarning, 18, 0xC0000065, 0x80, 2};
 
+// Channels (category 9): a request without the argument its category needs
+// (client address); a channel file that cannot be read, kept or sent (path
+// and reason).
+inline constexpr Entry kChannelArgumentMissing{kWarning, 9, 0x800007D3, 1, 1};
+inline constexpr Entry kCorpFileFailed{kWarning, 9, 0xC0000065, 0x80, 2};
+inline constexpr Entry kCorpFileSendFailed{kError, 9, 0xC0000065, 0x80, 2};
+
 // Administration server's error agent (category 26): socket error.
 inline constexpr Entry kAdminSendFailed{kError, 26, 0xC0000074, 0x80, 1};
 
@@ -96,6 +103,7 @@ inline constexpr const Entry* kAll[] = {
     &kAgentListReadFailed, &kAgentListStoreFailed, &kAgentListReplaceFailed, &kAgentListNotFetched,
     &kAgentListUnreadable, &kAgentListLoaded, &kAgentListNotLoaded,
     &kHouseFileRefused,
+    &kChannelArgumentMissing, &kCorpFileFailed, &kCorpFileSendFailed,
     &kAdminSendFailed,
     &kWorkerEventFailed,
 };

@@ -1,6 +1,7 @@
 #include "base/kibo_folder.h"
 
 #include <algorithm>
+#include <cctype>
 #include <ctime>
 #include <filesystem>
 #include <system_error>
@@ -78,6 +79,24 @@ bool CKiboFolder::MatchesPattern(std::string_view name, std::string_view pattern
   }
   while (p < pattern.size() && pattern[p] == '*') ++p;
   return p == pattern.size();
+}
+
+std::vector<std::string> CKiboFolder::ListFiles(const std::string& directory, const std::string& pattern) {
+  auto lower = [](std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+  };
+  const std::string wanted = lower(pattern);
+  std::vector<std::string> names;
+  std::error_code error;
+  for (fs::directory_iterator it(directory, error); !error && it != fs::directory_iterator(); it.increment(error)) {
+    std::error_code kindError;
+    if (!it->is_regular_file(kindError)) continue;
+    std::string name = it->path().filename().string();
+    if (MatchesPattern(lower(name), wanted)) names.push_back(std::move(name));
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 void CKiboFolder::DeleteAgedFiles(const std::string& directoryIn, const std::string& pattern,

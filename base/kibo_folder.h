@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/file_exception.h"
 
@@ -26,6 +27,10 @@ class CKiboFolder {
   // cannot be deleted. A missing directory holds nothing to delete.
   static void DeleteAgedFiles(const std::string& directory, const std::string& pattern,
                               unsigned int days);
+  // The names of the plain files of `directory` whose names match `pattern`
+  // without regard to case (files copied from other systems often carry
+  // upper-case extensions), sorted. A missing directory holds none.
+  static std::vector<std::string> ListFiles(const std::string& directory, const std::string& pattern);
   // Whether `name` matches `pattern` ("*": any run of characters, "?": any
   // one character; case matters, as it does for the file names).
   static bool MatchesPattern(std::string_view name, std::string_view pattern);

@@ -28,6 +28,16 @@ CFetchedItem::CFetchedItem(std::uint32_t id, std::uint16_t framePart, std::uint3
       m_StoredLength(m_DataLength) {}
 
 CFetchedItem::CFetchedItem(std::uint32_t id, std::uint16_t framePart, std::uint32_t dataFormat, std::string source,
+                           std::shared_ptr<const std::vector<char>> shared)
+    : m_ItemID(id),
+      m_FramePart(framePart),
+      m_DataFormat(dataFormat),
+      m_Source(std::move(source)),
+      m_pShared(std::move(shared)),
+      m_DataLength(Length32(m_pShared != nullptr ? m_pShared->size() : 0)),
+      m_StoredLength(m_DataLength) {}
+
+CFetchedItem::CFetchedItem(std::uint32_t id, std::uint16_t framePart, std::uint32_t dataFormat, std::string source,
                            std::unique_ptr<platform::File> file, std::uint32_t length)
     : m_ItemID(id),
       m_FramePart(framePart),
@@ -42,6 +52,10 @@ CFetchedItem::CFetchedItem(std::uint32_t id, std::uint16_t framePart, std::uint3
 CFetchedItem::~CFetchedItem() = default;
 
 void CFetchedItem::AppendData(const char* bytes, std::size_t length) {
+  if (m_pShared != nullptr) {
+    m_Data = *m_pShared;
+    m_pShared.reset();
+  }
   m_Data.insert(m_Data.end(), bytes, bytes + length);
   m_DataLength = m_StoredLength = Length32(m_Data.size());
 }

@@ -15,6 +15,9 @@ class CFetchedItem {
   CFetchedItem(std::uint32_t id, std::uint16_t framePart, std::string source, std::vector<char> data);
   CFetchedItem(std::uint32_t id, std::uint16_t framePart, std::uint32_t dataFormat, std::string source,
                std::vector<char> data);
+  // Bytes shared with their owner (and other answers), not copied.
+  CFetchedItem(std::uint32_t id, std::uint16_t framePart, std::uint32_t dataFormat, std::string source,
+               std::shared_ptr<const std::vector<char>> shared);
   // The item's bytes are the first `length` bytes of `file`; the path is the
   // file's own.
   CFetchedItem(std::uint32_t id, std::uint16_t framePart, std::uint32_t dataFormat, std::string source,
@@ -32,8 +35,9 @@ class CFetchedItem {
 
   // The open file, or null for an item held in memory.
   platform::File* File() const { return m_File.get(); }
-  const std::vector<char>& Data() const { return m_Data; }
-  // Adds bytes to an item held in memory (both lengths follow).
+  const std::vector<char>& Data() const { return m_pShared != nullptr ? *m_pShared : m_Data; }
+  // Adds bytes to an item held in memory (both lengths follow); not for an
+  // item over shared bytes.
   void AppendData(const char* bytes, std::size_t length);
   // Gives the memory room for `length` bytes in all, ahead of AppendData.
   void ReserveData(std::size_t length) { m_Data.reserve(length); }
@@ -63,6 +67,7 @@ class CFetchedItem {
   std::string m_Path;
   std::unique_ptr<platform::File> m_File;
   std::vector<char> m_Data;
+  std::shared_ptr<const std::vector<char>> m_pShared;
   std::uint32_t m_DataLength = 0;
   std::uint32_t m_StoredLength = 0;
   std::int64_t m_NextUpdateTime = 0;

@@ -4,7 +4,7 @@
 
 bool CFetchedItemCollector::BeginItem(const CDataStreamFields& fields, std::string_view rawHeader,
                                       std::int64_t nextUpdateTime) {
-  m_Current.reset(new (std::nothrow) CFetchedItem(fields.lid, fields.fp, fields.cmp, fields.src, {}));
+  m_Current.reset(new (std::nothrow) CFetchedItem(fields.lid, fields.fp, fields.cmp, fields.src, std::vector<char>()));
   if (m_Current == nullptr) return false;
   m_Current->SetNextUpdateTime(nextUpdateTime);
   return true;

@@ -27,6 +27,11 @@ std::string GetTempPath();
 bool SetCurrentDirectory(const std::string& path);
 bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);
+// A regular file (after following symbolic links).
+bool RegularFileExists(const std::string& path);
+// The absolute path with every symbolic link, "." and ".." resolved; empty
+// when the path does not exist.
+std::string CanonicalPath(const std::string& path);
 // Creates one directory level. False with kErrorAlreadyExists, kErrorPathNotFound, ...
 bool CreateDirectory(const std::string& path);
 

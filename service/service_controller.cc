@@ -10,6 +10,9 @@
 #include "agents/pass_through_agent.h"
 #include "base/trace_bits.h"
 #include "cache/proxy_agent.h"
+#include "channels/corporate_agent.h"
+#include "channels/corporate_data.h"
+#include "channels/flash_house.h"
 #include "conn/conn_mgr.h"
 #include "conn/listen_address.h"
 #include "conn/secret_agent.h"
@@ -74,8 +77,8 @@ DWORD ServiceController::Start(CNTService* service) {
   static constexpr Step kSteps[] = {
       {"Creating Transaction Log and Agents List", &ServiceController::CreateTransactionLogAndAgentList},
       {"Creating Administration Connection Manager", nullptr},
-      {"Creating Corporate Data Object", nullptr},
-      {"Creating Flash Data Object", nullptr},
+      {"Creating Corporate Data Object", &ServiceController::CreateCorporateData},
+      {"Creating Flash Data Object", &ServiceController::CreateFlashHouse},
       {"Creating Notes Data Object", nullptr},
       {"Creating Redirection Data Object", nullptr},
       {"Creating Thread Pool", &ServiceController::CreateThreadPool},
@@ -119,7 +122,9 @@ DWORD ServiceController::Stop() {
   DestroyTransactionLogAndAgentList();
   ReportStop("Destroying Java Connection Manager");
   ReportStop("Destroying Corporate Data Object");
+  m_pCorporateData.reset();
   ReportStop("Destroying Flash data object");
+  m_pFlashHouse.reset();
   ReportStop("Destroying Notes Data object");
   ReportStop("Destroying Redirection Data object");
   ReportStop("Destroying Administration Connection Manager");
@@ -154,6 +159,31 @@ DWORD ServiceController::CreateTransactionLogAndAgentList() {
   return 0;
 }
 
+std::string ServiceController::CorporateDirectory() const {
+  std::string directory = m_pSettings->GetCorpDirectory();
+  if (directory.empty()) directory = m_pSettings->GetHomeDirectory();
+  if (!directory.empty() && directory.back() != '/') directory += '/';
+  return directory;
+}
+
+DWORD ServiceController::CreateCorporateData() {
+  if (!m_pCorporateData && m_pSettings) {
+    m_pCorporateData = std::make_unique<CCorporateData>(*m_pSettings);
+    m_pCorporateData->Initialize(CorporateDirectory(), "corp.dat");
+  }
+  return 0;
+}
+
+DWORD ServiceController::CreateFlashHouse() {
+  if (!m_pFlashHouse && m_pSettings) {
+    std::string directory = m_pSettings->GetCorpDirectory();
+    if (!directory.empty() && directory.back() != '/') directory += '/';
+    m_pFlashHouse = std::make_unique<CFlashHouse>(directory + m_pSettings->GetFlashFile(), std::string(), *m_pSettings);
+    m_pFlashHouse->Initialize();
+  }
+  return 0;
+}
+
 DWORD ServiceController::CreateThreadPool() {
   const DWORD depth = std::clamp<DWORD>(m_pSettings->GetServerMaxClientThreads(), 1, kMaxClientThreadsLimit);
   const DWORD expireMs = m_pSettings->GetThreadExpireTime();
@@ -183,12 +213,15 @@ DWORD ServiceController::CreateAgents() {
   };
   make(ePassThroughSlot, kErrPassThroughAgent, [&] { return std::make_unique<CPassThroughAgent>(*m_pSettings); });
   make(eProxySlot, kErrProxyAgent, [&] { return std::make_unique<CProxyAgent>(*m_pSettings); });
+  make(eCorporateSlot, kErrCorpAgent, [&] {
+    return std::make_unique<CCorporateAgent>(*m_pSettings, m_pCorporateData.get(), m_pFlashHouse.get());
+  });
   // The admin agent has the proxy cache write its report.
   make(eAdminSlot, kErrAdminAgent, [&] {
     return std::make_unique<CAdminAgent>(*m_pSettings, static_cast<CProxyAgent*>(m_OwnedAgents[eProxySlot].get()));
   });
-  // The redirect, corporate and Notes agents come with their own parts;
-  // until then their categories are passed through.
+  // The redirect and Notes agents come with their own parts; until then
+  // their categories are passed through.
   make(eNullSlot, kErrNullAgent, [&] { return std::make_unique<CNullAgent>(*m_pSettings); });
   return code;
 }

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <memory>
+#include <string>
 
 #include "agents/agent_table.h"
 #include "config/cp_registry.h"
@@ -15,6 +16,8 @@
 class CAbstractAgent;
 class CAgentList;
 class CConnMgr;
+class CCorporateData;
+class CFlashHouse;
 class CNTService;
 class CPTransactionLog;
 class QRPoolManager;
@@ -68,6 +71,8 @@ class ServiceController {
   QRPoolManager* ClientPool() const { return m_pClientPool.get(); }
   std::size_t ListenerCount() const { return m_ListenerCount; }
   CConnMgr* Listener(std::size_t index) const { return m_Listeners[index].get(); }
+  CCorporateData* CorporateData() const { return m_pCorporateData.get(); }
+  CFlashHouse* FlashHouse() const { return m_pFlashHouse.get(); }
 
  private:
   void ReportStart(const char* text);
@@ -76,6 +81,8 @@ class ServiceController {
 
   // Start steps.
   platform::DWORD CreateTransactionLogAndAgentList();
+  platform::DWORD CreateCorporateData();
+  platform::DWORD CreateFlashHouse();
   platform::DWORD CreateThreadPool();
   platform::DWORD CreateAgents();
   platform::DWORD CreateConnectionManagers();
@@ -87,6 +94,8 @@ class ServiceController {
   void DestroyThreadPool();
   void DestroyAgents();
   void DestroyTransactionLogAndAgentList();
+  // The corporate directory, ending in "/"; the home directory when none is set.
+  std::string CorporateDirectory() const;
 
   int m_bStarted = 0;
   CNTService* m_pService = nullptr;
@@ -102,5 +111,9 @@ class ServiceController {
   // The agent record borrowed by every request; the agents it points at are
   // owned here, slot by slot.
   std::unique_ptr<CAgentTable> m_pAgents;
+  // Data objects the channel agents serve from; made before the agents and
+  // destroyed after them.
+  std::unique_ptr<CCorporateData> m_pCorporateData;
+  std::unique_ptr<CFlashHouse> m_pFlashHouse;
   std::array<std::unique_ptr<CAbstractAgent>, kAgentSlotCount> m_OwnedAgents;
 };

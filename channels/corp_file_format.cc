@@ -23,13 +23,16 @@ constexpr std::string_view kDefaultBody = "<HTML></HTML>";
 constexpr std::string_view kLineEnd = "\r\n";
 
 // Lines of a text as a 512-byte line buffer reads them: up to and with the
-// line feed, at most corp_limits::kLineBytes bytes at a time.
+// line feed, at most corp_limits::kLineBytes bytes at a time. The pieces of
+// a longer line after its first are never taken for a key line, so no key
+// is found in the middle of a line.
 class LineReader {
  public:
   explicit LineReader(std::string_view text) : m_Text(text) {}
 
   bool Next(std::string_view& line) {
     if (m_Position >= m_Text.size()) return false;
+    m_Continued = m_Position > 0 && m_Text[m_Position - 1] != '\n';
     const std::size_t window = std::min(corp_limits::kLineBytes, m_Text.size() - m_Position);
     const std::size_t feed = m_Text.substr(m_Position, window).find('\n');
     const std::size_t length = feed == std::string_view::npos ? window : feed + 1;
@@ -37,12 +40,15 @@ class LineReader {
     m_Position += length;
     return true;
   }
+  // Whether the last piece continues a line begun by the piece before it.
+  bool Continued() const { return m_Continued; }
   std::size_t Position() const { return m_Position; }
   void Rewind(std::size_t position) { m_Position = position; }
 
  private:
   std::string_view m_Text;
   std::size_t m_Position = 0;
+  bool m_Continued = false;
 };
 
 bool StartsWithKey(std::string_view line, std::string_view key) {
@@ -66,7 +72,7 @@ bool KeyValue(std::string_view line, std::string_view key, std::string_view& val
 bool FindKey(LineReader& reader, std::string_view key, std::string& value) {
   std::string_view line, found;
   while (reader.Next(line)) {
-    if (KeyValue(line, key, found)) {
+    if (!reader.Continued() && KeyValue(line, key, found)) {
       value.assign(found);
       return true;
     }
@@ -87,6 +93,7 @@ void ReadDocumentBody(LineReader& reader, CCorpDocument& document) {
   for (;;) {
     const std::size_t start = reader.Position();
     if (!reader.Next(line)) return;
+    if (reader.Continued()) continue;
     if (IsGroupLine(line) || KeyValue(line, kDocId, value)) {
       reader.Rewind(start);
       return;
@@ -100,7 +107,9 @@ void ReadDocumentBody(LineReader& reader, CCorpDocument& document) {
     // back byte for byte; its first line counts even when empty.
     if (StartsWithKey(line, kDocSummary)) {
       document.summary.assign(line.substr(kDocSummary.size()));
-      while (reader.Next(line) && !StartsWithKey(line, kDocSummaryEnd)) document.summary.append(line);
+      while (reader.Next(line) && (reader.Continued() || !StartsWithKey(line, kDocSummaryEnd))) {
+        document.summary.append(line);
+      }
       return;
     }
   }
@@ -112,6 +121,7 @@ bool ReadDocuments(LineReader& reader, CCorpGroup& group, std::string& reason) {
   for (;;) {
     const std::size_t start = reader.Position();
     if (!reader.Next(line)) return true;
+    if (reader.Continued()) continue;
     if (IsGroupLine(line)) {
       reader.Rewind(start);
       return true;
@@ -187,6 +197,7 @@ bool ReadChannel(std::string_view text, CCorpChannel& channel, const GroupFileRe
   }
   std::string_view line, value;
   while (reader.Next(line)) {
+    if (reader.Continued()) continue;
     const bool inline_group = KeyValue(line, kGroup, value);
     if (!inline_group && !KeyValue(line, kGroupFile, value)) continue;
     if (channel.groups.size() >= corp_limits::kGroups) {
@@ -211,7 +222,7 @@ bool ReadGroupFile(std::string_view text, CCorpGroup& group, std::string& reason
   LineReader reader(text);
   std::string_view line, value;
   while (reader.Next(line)) {
-    if (KeyValue(line, kGroup, value)) {
+    if (!reader.Continued() && KeyValue(line, kGroup, value)) {
       group.name.assign(value);
       return ReadDocuments(reader, group, reason);
     }

@@ -3,7 +3,8 @@
 // documents inline, as the viewers get it).
 //
 // The text is read line by line; a line longer than 511 characters is read
-// in pieces, as a line buffer of 512 bytes would. Keys are matched at the
+// in pieces, as a line buffer of 512 bytes would (only its first piece can
+// be a key line). Keys are matched at the
 // start of a line without regard to case; trailing CR and LF are cut from a
 // value, and a key line whose value is then empty does not count.
 #pragma once

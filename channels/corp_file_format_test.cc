@@ -100,6 +100,12 @@ TEST(CorpFileFormat, LinesLongerThanTheLineBufferAreReadInPieces) {
   ASSERT_EQ(withSummary.groups.size(), 1u);
   ASSERT_EQ(withSummary.groups[0].documents.size(), 1u);
   EXPECT_EQ(withSummary.groups[0].documents[0].summary, longLine + "\r\n");
+
+  // A piece that starts inside a line is not a key line, whatever it reads.
+  const std::string tricky = std::string(corp_limits::kLineBytes, 'a') + "DOC_SUMMARY_END and more\r\n";
+  const CCorpChannel cut = Read(kHeader + "GROUP=G\r\nDOC_ID=1\r\nDOC_SUMMARY=x\r\n" + tricky + "DOC_SUMMARY_END\r\n");
+  ASSERT_EQ(cut.groups[0].documents.size(), 1u);
+  EXPECT_EQ(cut.groups[0].documents[0].summary, "x\r\n" + tricky);
 }
 
 TEST(CorpFileFormat, InlineGroupsEndAtTheNextGroupLine) {

@@ -10,7 +10,8 @@
 
 namespace conn_testing {
 
-const char* const kRelayAgentsFile = "HTTP/1.0 200 OK\r\n\r\n3\r\n900,9\r\n1000,3\r\n2000,6\r\n";
+const char* const kRelayAgentsFile =
+    "HTTP/1.0 200 OK\r\n\r\n5\r\n900,9\r\n1000,3\r\n2000,6\r\n66816,1\r\n67072,1\r\n";
 
 bool RelayProcess::Start(const Settings& settings) {
   m_Home = testing_support::MakeTempDir("home") + "/";
@@ -27,6 +28,10 @@ bool RelayProcess::Start(const Settings& settings) {
     registry.SetIPPort(1, ("127.0.0.1," + std::to_string(settings.simulatorPort)).c_str());
   }
   testing_support::WriteFile(m_Home + "Agents.lst", kRelayAgentsFile);
+  for (const auto& [name, contents] : settings.homeFiles) {
+    std::filesystem::create_directories(std::filesystem::path(m_Home + name).parent_path());
+    testing_support::WriteFile(m_Home + name, contents);
+  }
   if (!m_Process.Start({testing_support::ProgramPath("zondrel"), "-d"}, m_Home + "console.txt")) return false;
   if (!upstream_testing::WaitForPort(m_Port, std::chrono::seconds(20))) return false;
   // The agent list loads on a thread of its own: wait until it routes.

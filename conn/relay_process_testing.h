@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/types.h"
@@ -26,6 +27,9 @@ class RelayProcess {
     platform::DWORD recvTimeoutSeconds = 20;
     platform::DWORD maxClientThreads = 300;
     platform::DWORD threadExpireMs = 0;  // 0: the default
+    // Files written below the home directory before the relay starts
+    // (name relative to it, contents); folders are made as needed.
+    std::vector<std::pair<std::string, std::string>> homeFiles;
   };
 
   // Writes the settings and starts the relay; true once it routes requests.

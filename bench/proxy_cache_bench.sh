@@ -24,8 +24,9 @@ ADMIN_CATEGORY=2000
 . "$(dirname "$0")/ports.sh"
 # shellcheck source=relay_setup.sh
 . "$(dirname "$0")/relay_setup.sh"
+# shellcheck source=ab_compare.sh
+. "$(dirname "$0")/ab_compare.sh"
 require_programs ab nginx curl python3
-NGINX=$(command -v nginx || echo /usr/sbin/nginx)
 
 export ZONDREL_ROOT
 ZONDREL_ROOT=$(mktemp -d /tmp/zondrel-cache-bench-XXXXXX)
@@ -47,34 +48,6 @@ sim_set() { curl -s "http://127.0.0.1:$SIM_PORT/dcsim/set/$1/$2" >/dev/null; }
 sim_requests() { curl -s "http://127.0.0.1:$SIM_PORT/dcsim/stats" | awk -F= '$1 == "requests" {print $2}'; }
 relay_kb() { awk -v k="$1:" '$1 == k {print $2}' "/proc/$RELAY_PID/status"; }
 
-# CPU time (clock ticks) used so far by the given processes, all threads.
-cpu_ticks() {
-  local ticks=0 stat
-  for pid in "$@"; do
-    for stat in /proc/"$pid"/task/*/stat; do
-      ticks=$((ticks + $(awk '{print $14 + $15}' "$stat" 2>/dev/null || echo 0)))
-    done
-  done
-  echo "$ticks"
-}
-
-# One ab run against a port: "<requests/s> <p50 ms> <p99 ms>"; fails when
-# any request failed or was not answered 200.
-ab_run() {
-  local out
-  out=$(ab -n "$2" -c "$CONCURRENCY" "http://127.0.0.1:$1$CACHED_PATH" 2>&1)
-  local failed non2xx
-  failed=$(awk '/^Failed requests:/ {print $3}' <<<"$out")
-  non2xx=$(awk '/^Non-2xx responses:/ {print $3}' <<<"$out")
-  if [ "${failed:-1}" != "0" ] || [ -n "$non2xx" ]; then
-    echo "ab against port $1: failed ${failed:-?}, non-2xx ${non2xx:-0}" >&2
-    echo "$out" >&2
-    return 1
-  fi
-  awk '/^Requests per second:/ {rate = $4} $1 == "50%" {p50 = $2} $1 == "99%" {p99 = $2}
-       END {print rate, p50, p99}' <<<"$out"
-}
-
 # --- the simulator and the relay ----------------------------------------------
 start_simulator --items 4 --item-size 1024
 configure_relay
@@ -90,76 +63,13 @@ echo "relay: $BUILD_DIR ($(awk -F= '/^CMAKE_BUILD_TYPE:/ {print $2}' "$BUILD_DIR
 
 # --- 1. throughput and latency against nginx ------------------------------------
 # The relay's answer body (next-update line and items) becomes nginx's file.
-mkdir -p "$ZONDREL_ROOT/nginx/www$(dirname "$CACHED_PATH")"
-curl -s -0 -o "$ZONDREL_ROOT/nginx/www$CACHED_PATH" "http://127.0.0.1:$RELAY_PORT$CACHED_PATH"
+copy_answer_to_nginx "$CACHED_PATH"
 BODY_BYTES=$(stat -c %s "$ZONDREL_ROOT/nginx/www$CACHED_PATH")
-# nginx's workers may run as another user: they must reach the file.
-chmod o+x "$ZONDREL_ROOT"
-chmod -R o+rX "$ZONDREL_ROOT/nginx"
-NGINX_PORT=$(free_port)
-cat >"$ZONDREL_ROOT/nginx/nginx.conf" <<EOF
-worker_processes auto;
-daemon off;
-pid $ZONDREL_ROOT/nginx/nginx.pid;
-error_log $ZONDREL_ROOT/nginx/error.log;
-events { worker_connections 1024; }
-http {
-  access_log $ZONDREL_ROOT/nginx/access.log;
-  client_body_temp_path $ZONDREL_ROOT/nginx/body;
-  proxy_temp_path $ZONDREL_ROOT/nginx/proxy;
-  fastcgi_temp_path $ZONDREL_ROOT/nginx/fastcgi;
-  uwsgi_temp_path $ZONDREL_ROOT/nginx/uwsgi;
-  scgi_temp_path $ZONDREL_ROOT/nginx/scgi;
-  default_type application/octet-stream;
-  sendfile on;
-  server {
-    listen 127.0.0.1:$NGINX_PORT;
-    root $ZONDREL_ROOT/nginx/www;
-  }
-}
-EOF
-"$NGINX" -c "$ZONDREL_ROOT/nginx/nginx.conf" -p "$ZONDREL_ROOT/nginx" >"$ZONDREL_ROOT/nginx/stdout.txt" 2>&1 &
-NGINX_PID=$!
-wait_for_port "$NGINX_PORT"
-
-# A first round warms both up; then each is measured twice, alternately,
-# and its better run counts.
-ab_run "$RELAY_PORT" 2000 >/dev/null
-ab_run "$NGINX_PORT" 2000 >/dev/null
+start_nginx
 FETCHES_BEFORE=$(sim_requests)
-best() {  # the run with the higher rate
-  awk '{ if ($1 > best) { best = $1; line = $0 } } END {print line}'
-}
-# One measured run, with the server's CPU time per request appended (us).
-measured_run() {  # port pid...
-  local port=$1 before after result
-  shift
-  before=$(cpu_ticks "$@")
-  result=$(ab_run "$port" "$REQUESTS")
-  after=$(cpu_ticks "$@")
-  awk -v r="$result" -v t=$((after - before)) -v hz="$(getconf CLK_TCK)" -v n="$REQUESTS" \
-    'BEGIN {printf "%s %.1f\n", r, t * 1e6 / hz / n}'
-}
-NGINX_PIDS="$NGINX_PID $(pgrep -P "$NGINX_PID" | tr '\n' ' ')"
-RELAY_RUNS=""
-NGINX_RUNS=""
-for _ in 1 2; do
-  RELAY_RUNS+="$(measured_run "$RELAY_PORT" "$RELAY_PID")"$'\n'
-  # shellcheck disable=SC2086
-  NGINX_RUNS+="$(measured_run "$NGINX_PORT" $NGINX_PIDS)"$'\n'
-done
-read -r RELAY_RATE RELAY_P50 RELAY_P99 RELAY_CPU <<<"$(best <<<"$RELAY_RUNS")"
-read -r NGINX_RATE NGINX_P50 NGINX_P99 NGINX_CPU <<<"$(best <<<"$NGINX_RUNS")"
-FETCHES_DURING=$(( $(sim_requests) - FETCHES_BEFORE ))
 echo
-echo "1. cached answer of $BODY_BYTES body bytes, $REQUESTS requests, ab -c $CONCURRENCY, HTTP/1.0, no keep-alive"
-echo "   (better of two alternating runs each; server CPU = all its threads, user and system)"
-printf '   relay: %10s requests/s   p50 %4s ms   p99 %4s ms   server CPU %6s us/request   (upstream fetches: %s)\n' \
-  "$RELAY_RATE" "$RELAY_P50" "$RELAY_P99" "$RELAY_CPU" "$FETCHES_DURING"
-printf '   nginx: %10s requests/s   p50 %4s ms   p99 %4s ms   server CPU %6s us/request\n' \
-  "$NGINX_RATE" "$NGINX_P50" "$NGINX_P99" "$NGINX_CPU"
-awk -v r="$RELAY_RATE" -v n="$NGINX_RATE" -v rp="$RELAY_P99" -v np="$NGINX_P99" \
-  'BEGIN {printf "   ratio relay/nginx: %.3f (goal >= 1.0), p99 %s ms against %s ms (goal: no worse)\n", r / n, rp, np}'
+compare_with_nginx "1. cached answer of $BODY_BYTES body bytes" "$REQUESTS" "$CACHED_PATH"
+echo "   upstream fetches during the runs: $(( $(sim_requests) - FETCHES_BEFORE ))"
 
 # --- 2. coalescing and parallel arguments -----------------------------------------
 echo

@@ -86,6 +86,9 @@ case "${1:-}" in
     "$BUILD_DIR/bin/zondrelctl" reg query 'HKLM\SOFTWARE\Orrinvale\Zondrel' /v HomeDirectory >/dev/null 2>&1 ||
       "$BUILD_DIR/bin/zondrelctl" reg add 'HKLM\SOFTWARE\Orrinvale\Zondrel' /v HomeDirectory /t REG_SZ \
         /d "$ZONDREL_ROOT/home/" /f >/dev/null
+    # A sample corporate channel for a first look (CorpDirectory defaults to
+    # home/corp); the company's own files replace it.
+    [ -e "$ZONDREL_ROOT/home/corp" ] || cp -r "$ROOT_DIR/samples/corp" "$ZONDREL_ROOT/home/corp"
     # The data-centre simulator stands in for the upstream data centre, so
     # that relayed requests get real answers; it ends with the relay.
     SIM_ADDRESS=127.0.0.1:18081

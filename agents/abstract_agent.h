@@ -38,9 +38,10 @@ class CAbstractAgent {
   static constexpr unsigned short kSendSucceeded = 1;
   static constexpr unsigned short kSendFailed = 3;
 
-  // Raw sends go out in pieces of at most this size, files are read in
-  // pieces of kTransmitPiece by TransmitFile.
-  static constexpr std::size_t kSendPiece = 16384;
+  // One system call offers the socket at most this many bytes (it takes
+  // what fits); files are read in pieces of kTransmitPiece by TransmitFile.
+  // Large enough that an answer of a few hundred KB needs only a few calls.
+  static constexpr std::size_t kSendPiece = 256 * 1024;
   static constexpr std::size_t kTransmitPiece = 4096;
   // How long a viewer may take no bytes before a send gives up.
   static constexpr platform::DWORD kSendWaitMilliseconds = 300 * 1000;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
 
 #include "base/text_scan.h"
 
@@ -204,15 +205,18 @@ bool ReadChannel(std::string_view text, CCorpChannel& channel, const GroupFileRe
       reason = "more than " + std::to_string(corp_limits::kGroups) + " groups";
       return false;
     }
-    CCorpGroup& group = channel.groups.emplace_back();
+    CCorpGroup group;
     if (inline_group) {
       group.name.assign(value);
       if (!ReadDocuments(reader, group, reason)) return false;
-      continue;
+    } else {
+      SetReference(value, group);
+      // A line without a file name names no group.
+      if (group.reference.empty()) continue;
+      // A group whose file cannot be read stays, by reference.
+      if (!group.remote && readGroupFile) readGroupFile(group);
     }
-    SetReference(value, group);
-    // A group whose file cannot be read stays, by reference.
-    if (!group.remote && readGroupFile) readGroupFile(group);
+    channel.groups.push_back(std::move(group));
   }
   return true;
 }

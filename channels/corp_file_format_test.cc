@@ -150,7 +150,8 @@ TEST(CorpFileFormat, GroupReferencesAreRemoteOnlyForURLs) {
                                         "GROUP_FILE=g1A2B8.dat,12,high\r\n"
                                         "GROUP_FILE=http://intranet/news.dat\r\n"
                                         "GROUP_FILE=WWW.example.test/g.dat\r\n"
-                                        "GROUP_FILE=ftp://host/g.dat\r\n",
+                                        "GROUP_FILE=ftp://host/g.dat\r\n"
+                                        "GROUP_FILE=,no,file\r\n",  // names no group
                                     &groups);
   ASSERT_EQ(channel.groups.size(), 4u);
   EXPECT_FALSE(channel.groups[0].remote);

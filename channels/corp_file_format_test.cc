@@ -210,7 +210,7 @@ TEST(CorpFileFormat, TooManyGroupsOrDocumentsFailTheRead) {
 TEST(CorpFileFormat, PlainFileNames) {
   EXPECT_TRUE(corp_format::IsPlainFileName("g1A2B8.dat"));
   EXPECT_TRUE(corp_format::IsPlainFileName("..hidden"));
-  for (const std::string bad : {std::string(), std::string("."), std::string(".."), std::string("../etc/passwd"),
+  for (const std::string& bad : {std::string(), std::string("."), std::string(".."), std::string("../etc/passwd"),
                                 std::string("/etc/passwd"), std::string("a\\b"), std::string("a\0b", 3)}) {
     EXPECT_FALSE(corp_format::IsPlainFileName(bad)) << bad;
   }

@@ -118,7 +118,7 @@ TEST_F(CorporateAgentTest, OtherArgumentsNameFilesOfTheCorporateDirectoryOnly) {
   const std::string outside = testing_support::MakeTempDir("outside") + "/secret.txt";
   WriteFile(outside, "secret");
   fs::create_symlink(outside, m_Dir + "link.txt");
-  for (const std::string name : {std::string("missing.dat"), std::string("..%2fcorp.dat"),
+  for (const std::string& name : {std::string("missing.dat"), std::string("..%2fcorp.dat"),
                                  std::string("\"../corp.dat\""), std::string("\"" + outside + "\""),
                                  std::string("link.txt"), std::string("GROUPS"), std::string("a%5cb")}) {
     auto refused = Serve(*agent, Request(66816, name));

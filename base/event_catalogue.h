@@ -85,6 +85,10 @@ inline constexpr Entry kHouseFileRefused{kWarning, 18, 0xC0000065, 0x80, 2};
 inline constexpr Entry kChannelArgumentMissing{kWarning, 9, 0x800007D3, 1, 1};
 inline constexpr Entry kCorpFileFailed{kWarning, 9, 0xC0000065, 0x80, 2};
 inline constexpr Entry kCorpFileSendFailed{kError, 9, 0xC0000065, 0x80, 2};
+// The Notes channel's description file (category 25): read from, or not
+// reachable at, the Domino URL.
+inline constexpr Entry kNotesSourceFailed{kError, 25, 0xC00008C0, 1, 1};
+inline constexpr Entry kNotesSourceRead{kInformation, 25, 0xC00008C0, 1, 1};
 
 // Administration server's error agent (category 26): socket error.
 inline constexpr Entry kAdminSendFailed{kError, 26, 0xC0000074, 0x80, 1};
@@ -103,7 +107,7 @@ inline constexpr const Entry* kAll[] = {
     &kAgentListReadFailed, &kAgentListStoreFailed, &kAgentListReplaceFailed, &kAgentListNotFetched,
     &kAgentListUnreadable, &kAgentListLoaded, &kAgentListNotLoaded,
     &kHouseFileRefused,
-    &kChannelArgumentMissing, &kCorpFileFailed, &kCorpFileSendFailed,
+    &kChannelArgumentMissing, &kCorpFileFailed, &kCorpFileSendFailed, &kNotesSourceFailed, &kNotesSourceRead,
     &kAdminSendFailed,
     &kWorkerEventFailed,
 };

@@ -87,6 +87,8 @@ class CGenericHouse {
  protected:
   // Ends the first load (15 seconds, then waiting for it to finish).
   void StopInitialization();
+  // Waits up to `seconds` for the first load; true when none is running.
+  bool WaitForInitialization(platform::DWORD seconds) { return m_InitThread.WaitForCompletion(seconds) == 1; }
 
   CPRegistry m_Settings;
 

@@ -13,6 +13,8 @@
 #include "channels/corporate_agent.h"
 #include "channels/corporate_data.h"
 #include "channels/flash_house.h"
+#include "channels/notes_agent.h"
+#include "channels/notes_house.h"
 #include "conn/conn_mgr.h"
 #include "conn/listen_address.h"
 #include "conn/secret_agent.h"
@@ -79,7 +81,7 @@ DWORD ServiceController::Start(CNTService* service) {
       {"Creating Administration Connection Manager", nullptr},
       {"Creating Corporate Data Object", &ServiceController::CreateCorporateData},
       {"Creating Flash Data Object", &ServiceController::CreateFlashHouse},
-      {"Creating Notes Data Object", nullptr},
+      {"Creating Notes Data Object", &ServiceController::CreateNotesHouse},
       {"Creating Redirection Data Object", nullptr},
       {"Creating Thread Pool", &ServiceController::CreateThreadPool},
       {"Creating the Agents", &ServiceController::CreateAgents},
@@ -126,6 +128,7 @@ DWORD ServiceController::Stop() {
   ReportStop("Destroying Flash data object");
   m_pFlashHouse.reset();
   ReportStop("Destroying Notes Data object");
+  m_pNotesHouse.reset();
   ReportStop("Destroying Redirection Data object");
   ReportStop("Destroying Administration Connection Manager");
   ReportStop("Destroying Service Controller");
@@ -184,6 +187,15 @@ DWORD ServiceController::CreateFlashHouse() {
   return 0;
 }
 
+DWORD ServiceController::CreateNotesHouse() {
+  // A channel that is not enabled fetches nothing.
+  if (!m_pNotesHouse && m_pSettings) {
+    m_pNotesHouse = std::make_unique<CNotesHouse>(*m_pSettings);
+    m_pNotesHouse->Initialize();
+  }
+  return 0;
+}
+
 DWORD ServiceController::CreateThreadPool() {
   const DWORD depth = std::clamp<DWORD>(m_pSettings->GetServerMaxClientThreads(), 1, kMaxClientThreadsLimit);
   const DWORD expireMs = m_pSettings->GetThreadExpireTime();
@@ -216,12 +228,14 @@ DWORD ServiceController::CreateAgents() {
   make(eCorporateSlot, kErrCorpAgent, [&] {
     return std::make_unique<CCorporateAgent>(*m_pSettings, m_pCorporateData.get(), m_pFlashHouse.get());
   });
+  make(eNotesSlot, kErrNotesAgent,
+       [&] { return std::make_unique<CNotesAgent>(*m_pSettings, m_pNotesHouse.get()); });
   // The admin agent has the proxy cache write its report.
   make(eAdminSlot, kErrAdminAgent, [&] {
     return std::make_unique<CAdminAgent>(*m_pSettings, static_cast<CProxyAgent*>(m_OwnedAgents[eProxySlot].get()));
   });
-  // The redirect and Notes agents come with their own parts; until then
-  // their categories are passed through.
+  // The redirect agent comes with its own part; until then its categories
+  // are passed through.
   make(eNullSlot, kErrNullAgent, [&] { return std::make_unique<CNullAgent>(*m_pSettings); });
   return code;
 }

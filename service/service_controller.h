@@ -18,6 +18,7 @@ class CAgentList;
 class CConnMgr;
 class CCorporateData;
 class CFlashHouse;
+class CNotesHouse;
 class CNTService;
 class CPTransactionLog;
 class QRPoolManager;
@@ -73,6 +74,7 @@ class ServiceController {
   CConnMgr* Listener(std::size_t index) const { return m_Listeners[index].get(); }
   CCorporateData* CorporateData() const { return m_pCorporateData.get(); }
   CFlashHouse* FlashHouse() const { return m_pFlashHouse.get(); }
+  CNotesHouse* NotesHouse() const { return m_pNotesHouse.get(); }
 
  private:
   void ReportStart(const char* text);
@@ -83,6 +85,7 @@ class ServiceController {
   platform::DWORD CreateTransactionLogAndAgentList();
   platform::DWORD CreateCorporateData();
   platform::DWORD CreateFlashHouse();
+  platform::DWORD CreateNotesHouse();
   platform::DWORD CreateThreadPool();
   platform::DWORD CreateAgents();
   platform::DWORD CreateConnectionManagers();
@@ -115,5 +118,6 @@ class ServiceController {
   // destroyed after them.
   std::unique_ptr<CCorporateData> m_pCorporateData;
   std::unique_ptr<CFlashHouse> m_pFlashHouse;
+  std::unique_ptr<CNotesHouse> m_pNotesHouse;
   std::array<std::unique_ptr<CAbstractAgent>, kAgentSlotCount> m_OwnedAgents;
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <iterator>
+#include <memory>
 #include <exception>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "base/text_scan.h"
 #include "base/trace_bits.h"
 #include "platform/trace.h"
+#include "upstream/auth_http_file.h"
 #include "upstream/http_file.h"
 
 using platform::DWORD;
@@ -72,24 +74,6 @@ std::vector<std::string> SplitTokens(std::string_view value) {
   }
   return tokens;
 }
-
-// A fetch that answers a 401 with the credentials of its line.
-class CredentialedFile : public HTTPFile {
- public:
-  CredentialedFile(const CPRegistry& settings, std::string user, std::string password)
-      : HTTPFile(settings), m_User(std::move(user)), m_Password(std::move(password)) {}
-
-  int GetCredentials(std::string& user, std::string& password) override {
-    if (m_User.empty()) return 0;
-    user = m_User;
-    password = m_Password;
-    return 1;
-  }
-
- private:
-  std::string m_User;
-  std::string m_Password;
-};
 
 }  // namespace
 
@@ -156,7 +140,10 @@ bool CNotesHouse::Fetch(const std::string& urlIn, const std::string& user, const
   }
   const std::string url = net::EqualsNoCase(std::string_view(urlIn).substr(0, 4), "www.") ? "http://" + urlIn : urlIn;
   try {
-    CredentialedFile file(m_Settings, user, password);
+    // A line with a user name answers a 401 with its credentials.
+    std::unique_ptr<HTTPFile> fetch = user.empty() ? std::make_unique<HTTPFile>(m_Settings)
+                                                   : std::make_unique<CAuthHTTPFile>(m_Settings, user, password);
+    HTTPFile& file = *fetch;
     if (file.Open(url) != 1) return false;
     const long long length = file.GetLength();
     if (length < 0 || static_cast<unsigned long long>(length) > maxBytes) return false;

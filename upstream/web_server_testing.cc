@@ -19,7 +19,20 @@ std::string WebServer::Program(Kind kind) { return FindProgram(kind == Kind::kLi
 
 const char* WebServer::Package(Kind kind) { return kind == Kind::kLighttpd ? "lighttpd" : "nginx"; }
 
-bool WebServer::Start(Kind kind) {
+namespace {
+
+// lighttpd's Basic authentication of one path, from a plain user file.
+std::string AuthConfig(const WebServer::Options& options, const std::string& dir) {
+  if (options.protectedPath.empty()) return {};
+  testing_support::WriteFile(dir + "/users", options.user + ":" + options.password + "\n");
+  return "server.modules += (\"mod_auth\", \"mod_authn_file\")\nauth.backend = \"plain\"\n"
+         "auth.backend.plain.userfile = \"" + dir + "/users\"\nauth.require = (\"" + options.protectedPath +
+         "\" => (\"method\" => \"basic\", \"realm\" => \"test\", \"require\" => \"valid-user\"))\n";
+}
+
+}  // namespace
+
+bool WebServer::Start(Kind kind, const Options& options) {
   const std::string program = Program(kind);
   if (program.empty()) return false;
   dir_ = testing_support::MakeTempDir(Package(kind));
@@ -34,7 +47,7 @@ bool WebServer::Start(Kind kind) {
                                "server.document-root = \"" + root_ + "\"\nserver.port = " + port +
                                    "\nserver.bind = \"127.0.0.1\"\nserver.errorlog = \"" + dir_ +
                                    "/error.log\"\nserver.modules += (\"mod_accesslog\")\naccesslog.filename = \"" +
-                                   dir_ + "/access.log\"\n");
+                                   dir_ + "/access.log\"\n" + AuthConfig(options, dir_));
     argv = {program, "-D", "-f", dir_ + "/server.conf"};
   } else {
     const std::string tmp = dir_ + "/tmp";
@@ -47,7 +60,12 @@ bool WebServer::Start(Kind kind) {
             ";\n  if_modified_since before;\n  server { listen 127.0.0.1:" + port + "; root " + root_ + "; }\n}\n");
     argv = {program, "-c", dir_ + "/server.conf", "-e", dir_ + "/error.log", "-p", dir_};
   }
-  return process_.Start(argv, dir_ + "/output.log") && WaitForPort(port_) && process_.Running();
+  argv_ = argv;
+  return Restart();
+}
+
+bool WebServer::Restart() {
+  return process_.Start(argv_, dir_ + "/output.log") && WaitForPort(port_) && process_.Running();
 }
 
 std::string WebServer::Url(const std::string& path) const {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "upstream/peer_process_testing.h"
 
@@ -24,11 +25,22 @@ class WebServer {
 
   ~WebServer() { Stop(); }
 
+  // Documents below `protectedPath` (lighttpd only) ask for Basic
+  // credentials and take `user` and `password`.
+  struct Options {
+    std::string protectedPath;
+    std::string user;
+    std::string password;
+  };
+
   // Serves Root() on a free port; false when it does not come up. nginx
   // answers a conditional GET with 304 when the document is not newer than
   // the date asked about.
-  bool Start(Kind kind);
+  bool Start(Kind kind, const Options& options);
+  bool Start(Kind kind) { return Start(kind, Options()); }
   void Stop() { process_.Stop(); }
+  // Starts the stopped server again, on the same port and folder.
+  bool Restart();
   // The served folder, ending in "/".
   const std::string& Root() const { return root_; }
   unsigned Port() const { return port_; }
@@ -45,6 +57,7 @@ class WebServer {
   std::string dir_;
   std::string root_;
   unsigned port_ = 0;
+  std::vector<std::string> argv_;
 };
 
 // tinyproxy on a free loopback port, demanding Basic proxy credentials.

@@ -19,7 +19,7 @@ std::string WebServer::Program(Kind kind) { return FindProgram(kind == Kind::kLi
 
 const char* WebServer::Package(Kind kind) { return kind == Kind::kLighttpd ? "lighttpd" : "nginx"; }
 
-bool WebServer::Start(Kind kind) {
+bool WebServer::Start(Kind kind, const std::string& lighttpdConfig) {
   const std::string program = Program(kind);
   if (program.empty()) return false;
   dir_ = testing_support::MakeTempDir(Package(kind));
@@ -34,7 +34,7 @@ bool WebServer::Start(Kind kind) {
                                "server.document-root = \"" + root_ + "\"\nserver.port = " + port +
                                    "\nserver.bind = \"127.0.0.1\"\nserver.errorlog = \"" + dir_ +
                                    "/error.log\"\nserver.modules += (\"mod_accesslog\")\naccesslog.filename = \"" +
-                                   dir_ + "/access.log\"\n");
+                                   dir_ + "/access.log\"\n" + lighttpdConfig);
     argv = {program, "-D", "-f", dir_ + "/server.conf"};
   } else {
     const std::string tmp = dir_ + "/tmp";

@@ -26,8 +26,9 @@ class WebServer {
 
   // Serves Root() on a free port; false when it does not come up. nginx
   // answers a conditional GET with 304 when the document is not newer than
-  // the date asked about.
-  bool Start(Kind kind);
+  // the date asked about. `lighttpdConfig` is added to lighttpd's
+  // configuration (modules such as mod_cgi and their settings).
+  bool Start(Kind kind, const std::string& lighttpdConfig = {});
   void Stop() { process_.Stop(); }
   // The served folder, ending in "/".
   const std::string& Root() const { return root_; }

@@ -22,12 +22,16 @@ std::string Cut(std::string text, std::size_t limit) {
 }
 
 // The value after `key` in `head`: past an opening quote, up to the first
-// of `stops`.
-bool HeadValue(std::string_view head, std::string_view key, std::string_view stops, std::string* raw) {
+// of `stops` (`quoted_stops` when the value has the quote).
+bool HeadValue(std::string_view head, std::string_view key, std::string_view stops, std::string* raw,
+               std::string_view quoted_stops = {}) {
   const std::size_t at = head.find(key);
   if (at == std::string_view::npos) return false;
   std::size_t start = at + key.size();
-  if (start < head.size() && head[start] == '"') ++start;
+  if (start < head.size() && head[start] == '"') {
+    ++start;
+    if (!quoted_stops.empty()) stops = quoted_stops;
+  }
   std::size_t end = head.find_first_of(stops, start);
   if (end == std::string_view::npos) end = head.size();
   *raw = std::string(head.substr(start, end - start));
@@ -90,9 +94,19 @@ ChannelSettings SettingsFromHead(std::string_view head) {
     while (!raw.empty() && (raw.back() == ' ' || raw.back() == '\t')) raw.pop_back();
     settings.name = Cut(DecodeEntities(raw), kSettingBytes);
   }
-  if (HeadValue(head, "DV_Logo = ", "\r\t\n \"", &raw)) settings.dv_logo = Cut(DecodeEntities(raw), kSettingBytes);
-  if (HeadValue(head, "AD_Logo = ", "\r\t\n \"", &raw)) settings.ad_logo = Cut(DecodeEntities(raw), kSettingBytes);
-  if (HeadValue(head, "DV_File = ", "\r\t\n \"", &raw)) settings.dv_file = Cut(DecodeEntities(raw), kSettingBytes);
+  // A file name ends at a blank, except within the quotes this program
+  // writes: there a blank is part of the name, as it was saved.
+  constexpr std::string_view kNameStops = "\r\t\n \"";
+  constexpr std::string_view kQuotedNameStops = "\r\t\n\"";
+  if (HeadValue(head, "DV_Logo = ", kNameStops, &raw, kQuotedNameStops)) {
+    settings.dv_logo = Cut(DecodeEntities(raw), kSettingBytes);
+  }
+  if (HeadValue(head, "AD_Logo = ", kNameStops, &raw, kQuotedNameStops)) {
+    settings.ad_logo = Cut(DecodeEntities(raw), kSettingBytes);
+  }
+  if (HeadValue(head, "DV_File = ", kNameStops, &raw, kQuotedNameStops)) {
+    settings.dv_file = Cut(DecodeEntities(raw), kSettingBytes);
+  }
   return settings;
 }
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "domino/channel_file.h"
+
 namespace {
 
 using domino::ChannelSettings;
@@ -44,6 +46,10 @@ TEST(ChannelHead, SettingsAreReadFromTheHead) {
   EXPECT_EQ(settings.name, "a");
   EXPECT_EQ(settings.dv_logo, "domdvlog.gif");
   EXPECT_EQ(settings.dv_file, "x");
+  // Within quotes a file name keeps its blanks, so that a saved name with a
+  // blank is read back whole.
+  settings.dv_file = "my anim.anm";
+  EXPECT_EQ(domino::SettingsFromHead(domino::ChannelHead(settings)).dv_file, "my anim.anm");
   // A value is cut to its field.
   settings = domino::SettingsFromHead("DV_Logo = \"" + std::string(2000, 'L') + "\"");
   EXPECT_EQ(settings.dv_logo, std::string(499, 'L'));

@@ -93,7 +93,7 @@ class Reader {
       SkipSpace();
       JsonValue member;
       if (!Value(&member, depth)) return false;
-      value->members.emplace_back(std::move(name), std::move(member));
+      value->members.push_back(JsonMember{std::move(name), std::move(member)});
       SkipSpace();
       if (pos_ >= text_.size()) return Fail("the object is not closed");
       if (text_[pos_] == '}') {

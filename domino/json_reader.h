@@ -4,13 +4,13 @@
 #pragma once
 
 #include <cstddef>
-#include <map>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace domino {
+
+struct JsonMember;
 
 struct JsonValue {
   enum class Kind { kNull, kBool, kNumber, kString, kArray, kObject };
@@ -19,10 +19,15 @@ struct JsonValue {
   double number = 0;
   std::string text;                         // kString, as UTF-8
   std::vector<JsonValue> items;             // kArray
-  std::vector<std::pair<std::string, JsonValue>> members;  // kObject, in order
+  std::vector<JsonMember> members;          // kObject, in order
 
   // The member named `name` (the last one when named twice), or null.
   const JsonValue* Member(std::string_view name) const;
+};
+
+struct JsonMember {
+  std::string first;    // the name
+  JsonValue second;
 };
 
 struct JsonLimits {

@@ -1,6 +1,5 @@
 #include "domino/json_reader.h"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
 
@@ -232,7 +231,6 @@ class Reader {
       if (!digits()) return Fail("an exponent needs digits");
     }
     const std::string number(text_.substr(start, pos_ - start));
-    errno = 0;
     value->kind = JsonValue::Kind::kNumber;
     value->number = std::strtod(number.c_str(), nullptr);
     if (!std::isfinite(value->number)) return Fail("a number out of range");

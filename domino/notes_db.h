@@ -155,7 +155,6 @@ class Database {
 };
 
 // Building a database file.
-struct ViewDescription;
 struct DocumentDescription {
   NoteId note_id = 0;
   Unid unid;

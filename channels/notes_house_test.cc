@@ -148,7 +148,11 @@ TEST(NotesHouse, ViewsBehindBasicAuthenticationAreFetchedWithTheLinesCredentials
     testing_support::PeerMissing("lighttpd", "lighttpd");
     GTEST_SKIP();
   }
-  ASSERT_TRUE(web.Start(upstream_testing::WebServer::Kind::kLighttpd, {"/private/", "notes", "s3cret"}))
+  upstream_testing::WebServer::Options options;
+  options.protectedPath = "/private/";
+  options.user = "notes";
+  options.password = "s3cret";
+  ASSERT_TRUE(web.Start(upstream_testing::WebServer::Kind::kLighttpd, options))
       << web.ErrorLog();
   std::filesystem::create_directories(web.Root() + "private");
   WriteFile(web.Root() + "private/view.xml", "<NOTESVIEW Name=\"Private\"></NOTESVIEW>");

@@ -47,7 +47,8 @@ bool WebServer::Start(Kind kind, const Options& options) {
                                "server.document-root = \"" + root_ + "\"\nserver.port = " + port +
                                    "\nserver.bind = \"127.0.0.1\"\nserver.errorlog = \"" + dir_ +
                                    "/error.log\"\nserver.modules += (\"mod_accesslog\")\naccesslog.filename = \"" +
-                                   dir_ + "/access.log\"\n" + AuthConfig(options, dir_));
+                                   dir_ + "/access.log\"\n" + AuthConfig(options, dir_) +
+                                   options.lighttpdConfig);
     argv = {program, "-D", "-f", dir_ + "/server.conf"};
   } else {
     const std::string tmp = dir_ + "/tmp";

@@ -26,11 +26,14 @@ class WebServer {
   ~WebServer() { Stop(); }
 
   // Documents below `protectedPath` (lighttpd only) ask for Basic
-  // credentials and take `user` and `password`.
+  // credentials and take `user` and `password`; `lighttpdConfig` is added
+  // to lighttpd's configuration (modules such as mod_cgi and their
+  // settings).
   struct Options {
     std::string protectedPath;
     std::string user;
     std::string password;
+    std::string lighttpdConfig;
   };
 
   // Serves Root() on a free port; false when it does not come up. nginx
@@ -38,6 +41,11 @@ class WebServer {
   // the date asked about.
   bool Start(Kind kind, const Options& options);
   bool Start(Kind kind) { return Start(kind, Options()); }
+  bool Start(Kind kind, const std::string& lighttpdConfig) {
+    Options options;
+    options.lighttpdConfig = lighttpdConfig;
+    return Start(kind, options);
+  }
   void Stop() { process_.Stop(); }
   // Starts the stopped server again, on the same port and folder.
   bool Restart();

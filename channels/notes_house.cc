@@ -1,16 +1,13 @@
 #include "channels/notes_house.h"
 
-#include <algorithm>
-#include <cctype>
-#include <iterator>
-#include <memory>
 #include <exception>
-#include <vector>
+#include <memory>
 
 #include "base/event_catalogue.h"
 #include "base/location_join.h"
 #include "base/text_scan.h"
 #include "base/trace_bits.h"
+#include "channels/notes_expansion.h"
 #include "platform/trace.h"
 #include "upstream/auth_http_file.h"
 #include "upstream/http_file.h"
@@ -42,39 +39,6 @@ std::string MirrorOf(CPRegistry settings) {
   return JoinLocation(JoinLocation(NotesDirectoryOf(settings), name), ".cache");
 }
 
-std::string Upper(std::string_view text) {
-  std::string upper(text);
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return upper;
-}
-
-// Lines separated by CR and/or LF; empty lines dropped.
-std::vector<std::string> SplitLines(std::string_view text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find_first_of("\r\n", start);
-    const std::size_t stop = end == std::string_view::npos ? text.size() : end;
-    if (stop > start) lines.emplace_back(text.substr(start, stop - start));
-    start = stop + 1;
-  }
-  return lines;
-}
-
-// The URL and the optional user name and password of a VIEW_ID or
-// GROUP_FILE value.
-std::vector<std::string> SplitTokens(std::string_view value) {
-  std::vector<std::string> tokens;
-  std::size_t start = 0;
-  while (start < value.size()) {
-    const std::size_t end = value.find_first_of(" ,\t\n", start);
-    const std::size_t stop = end == std::string_view::npos ? value.size() : end;
-    if (stop > start) tokens.emplace_back(value.substr(start, stop - start));
-    start = stop + 1;
-  }
-  return tokens;
-}
-
 }  // namespace
 
 CNotesHouse::CNotesHouse(const CPRegistry& settings)
@@ -103,31 +67,6 @@ void CNotesHouse::CheckFile(std::string path, bool& valid, bool& changed) {
   // Every reload succeeds the same way: once an hour is enough to see it.
   events::ReportLimited<events::kNotesSourceRead>(3600, 1, m_DominoURL);
   if (changed) WriteToDisk(true);
-}
-
-std::string CNotesHouse::DescriptionValue(std::string_view value) {
-  if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
-  std::string decoded;
-  decoded.reserve(value.size());
-  for (std::size_t i = 0; i < value.size(); ++i) {
-    // "&#" and one to three digits, then ";".
-    if (value[i] == '&' && i + 1 < value.size() && value[i + 1] == '#') {
-      std::size_t digits = 0;
-      int code = 0;
-      while (digits < 3 && i + 2 + digits < value.size() && std::isdigit(static_cast<unsigned char>(value[i + 2 + digits]))) {
-        code = code * 10 + (value[i + 2 + digits] - '0');
-        ++digits;
-      }
-      const std::size_t end = i + 2 + digits;
-      if (digits > 0 && end < value.size() && value[end] == ';' && code > 0 && code < 256) {
-        decoded += static_cast<char>(code);
-        i = end;
-        continue;
-      }
-    }
-    decoded += value[i];
-  }
-  return decoded;
 }
 
 bool CNotesHouse::Fetch(const std::string& urlIn, const std::string& user, const std::string& password,
@@ -166,70 +105,16 @@ std::string CNotesHouse::ReadAndExpand() {
     return {};
   }
   ReadFiles();
-  std::vector<std::string> lines = SplitLines(GetDataString());
-  std::string adLogo, dvLogo, dvFile;
-  std::string output;
-  std::size_t fetches = 0;
-  std::size_t fetchedBytes = 0;
-  bool inGroup = false;
-  std::size_t groupEnd = 0;
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    const std::size_t equals = lines[i].find('=');
-    if (equals != std::string::npos) {
-      const std::string_view line(lines[i]);
-      const std::string key = Upper(net::TrimBlanks(line.substr(0, equals)));
-      const std::string value(net::TrimBlanks(line.substr(equals + 1)));
-      if (key == "DV_FILE" || key == "DV_LOGO" || key == "AD_LOGO") {
-        std::string& path = key == "DV_FILE" ? dvFile : key == "DV_LOGO" ? dvLogo : adLogo;
-        path = JoinLocation(m_NotesDirectory, DescriptionValue(value));
-      } else if ((key == "GROUP_FILE" && !inGroup) || key == "VIEW_ID") {
-        const std::vector<std::string> tokens = SplitTokens(value);
-        const std::string url = tokens.empty() ? std::string() : tokens[0];
-        std::string text;
-        bool fetched = false;
-        if (fetches >= kMaxFetches || fetchedBytes >= kMaxExpandedBytes) {
-          trace(trace_bits::kHouseError,
-                "Notes House: ReadAndExpand: more than %zu fetches or %zu bytes: \"%s\" left out.\n", kMaxFetches,
-                kMaxExpandedBytes, url.c_str());
-        } else if (!url.empty()) {
-          ++fetches;
-          fetched = Fetch(url, tokens.size() > 1 ? tokens[1] : std::string(),
-                          tokens.size() > 2 ? tokens[2] : std::string(),
-                          std::min(kMaxFetchBytes, kMaxExpandedBytes - fetchedBytes), text);
-          if (fetched) fetchedBytes += text.size();
-        }
-        if (!fetched) {
-          lines[i] = "<!-- Unable to parse \"" + key + "=" + value + "\" -->\r\n" + m_FailureText;
-        } else if (key == "VIEW_ID") {
-          lines[i] = "<!-- Inserting VIEW_ID \"" + url + "\" -->\r\n" + text;
-        } else {
-          // The group's lines follow; its GROUP_FILE lines stay as they are.
-          std::vector<std::string> inserted = SplitLines(text);
-          const std::size_t count = inserted.size();
-          lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(i) + 1, std::make_move_iterator(inserted.begin()),
-                       std::make_move_iterator(inserted.end()));
-          lines[i] = "<!-- Inserting GROUP_FILE \"" + url + "\" -->";
-          inGroup = count > 0;
-          groupEnd = i + count;
-        }
-      }
-    }
-    output += lines[i];
-    output += "\r\n";
-    if (inGroup && i >= groupEnd) inGroup = false;
-    if (output.size() > kMaxExpandedBytes) {
-      trace(trace_bits::kHouseError, "Notes House: ReadAndExpand: the expansion exceeds %zu bytes: cut.\n",
-            kMaxExpandedBytes);
-      output += m_FailureText + "\r\n";
-      break;
-    }
-  }
-  {
-    std::lock_guard<std::mutex> hold(m_PathLock);
-    m_ADLogoPath = adLogo;
-    m_DVLogoPath = dvLogo;
-    m_DVFilePath = dvFile;
-  }
+  notes_expansion::Named named;
+  std::string output = notes_expansion::Expand(
+      GetDataString(), m_NotesDirectory, m_FailureText,
+      [this](const std::string& url, const std::string& user, const std::string& password, std::size_t maxBytes,
+             std::string& text) { return Fetch(url, user, password, maxBytes, text); },
+      named);
+  std::lock_guard<std::mutex> hold(m_PathLock);
+  m_ADLogoPath = named.adLogo;
+  m_DVLogoPath = named.dvLogo;
+  m_DVFilePath = named.dvFile;
   return output;
 }
 

@@ -12,14 +12,12 @@
 #include <string_view>
 
 #include "channels/generic_house.h"
+#include "channels/notes_expansion.h"
 
 class CNotesHouse : public CGenericHouse {
  public:
-  // What one expansion may fetch and produce; past these a line gets the
-  // failure comment instead.
-  static constexpr std::size_t kMaxFetches = 256;
-  static constexpr std::size_t kMaxFetchBytes = 16u << 20;
-  static constexpr std::size_t kMaxExpandedBytes = 64u << 20;
+  // What one expansion may fetch (notes_expansion.h has the other bounds).
+  static constexpr std::size_t kMaxFetches = notes_expansion::kFetches;
   // How long ReadAndExpand waits for the first load.
   static constexpr platform::DWORD kInitializeWaitSeconds = 240;
 
@@ -43,11 +41,6 @@ class CNotesHouse : public CGenericHouse {
 
   bool Enabled() const { return m_Enabled; }
   const std::string& NotesDirectory() const { return m_NotesDirectory; }
-
-  // A value of the description file as the channel administration program
-  // writes it: one pair of surrounding double quotes removed and "&#NNN;"
-  // entities decoded.
-  static std::string DescriptionValue(std::string_view value);
 
  protected:
   // Fetches a view or group file; false when it cannot be had (or is larger

@@ -68,13 +68,13 @@ TEST(NotesHouse, SourceAndMirrorFollowTheSettings) {
 }
 
 TEST(NotesHouse, QuotedValuesAreReadAsTheAdministrationProgramWritesThem) {
-  EXPECT_EQ(CNotesHouse::DescriptionValue("\"domadlog.gif\""), "domadlog.gif");
-  EXPECT_EQ(CNotesHouse::DescriptionValue("\"dv&#045;logo&#038;co.gif\""), "dv-logo&co.gif");
-  EXPECT_EQ(CNotesHouse::DescriptionValue("plain.gif"), "plain.gif");
+  EXPECT_EQ(notes_expansion::DescriptionValue("\"domadlog.gif\""), "domadlog.gif");
+  EXPECT_EQ(notes_expansion::DescriptionValue("\"dv&#045;logo&#038;co.gif\""), "dv-logo&co.gif");
+  EXPECT_EQ(notes_expansion::DescriptionValue("plain.gif"), "plain.gif");
   // Short entities are what they say; anything else stays as it is.
-  EXPECT_EQ(CNotesHouse::DescriptionValue("a&#45;b&#4x;c&#;d&e"), "a-b&#4x;c&#;d&e");
-  EXPECT_EQ(CNotesHouse::DescriptionValue("\"unbalanced"), "\"unbalanced");
-  EXPECT_EQ(CNotesHouse::DescriptionValue("\""), "\"");
+  EXPECT_EQ(notes_expansion::DescriptionValue("a&#45;b&#4x;c&#;d&e"), "a-b&#4x;c&#;d&e");
+  EXPECT_EQ(notes_expansion::DescriptionValue("\"unbalanced"), "\"unbalanced");
+  EXPECT_EQ(notes_expansion::DescriptionValue("\""), "\"");
 }
 
 TEST(NotesHouse, KeysSetTheLogoPathsWhateverTheirCaseAndBlanks) {

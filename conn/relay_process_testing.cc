@@ -11,7 +11,7 @@
 namespace conn_testing {
 
 const char* const kRelayAgentsFile =
-    "HTTP/1.0 200 OK\r\n\r\n5\r\n900,9\r\n1000,3\r\n2000,6\r\n66816,1\r\n67072,1\r\n";
+    "HTTP/1.0 200 OK\r\n\r\n6\r\n900,9\r\n1000,3\r\n2000,6\r\n66816,1\r\n66817,8\r\n67072,1\r\n";
 
 bool RelayProcess::Start(const Settings& settings) {
   m_Home = testing_support::MakeTempDir("home") + "/";
@@ -27,6 +27,7 @@ bool RelayProcess::Start(const Settings& settings) {
   if (settings.simulatorPort != 0) {
     registry.SetIPPort(1, ("127.0.0.1," + std::to_string(settings.simulatorPort)).c_str());
   }
+  if (settings.configure) settings.configure(registry, m_Home);
   testing_support::WriteFile(m_Home + "Agents.lst", kRelayAgentsFile);
   for (const auto& [name, contents] : settings.homeFiles) {
     std::filesystem::create_directories(std::filesystem::path(m_Home + name).parent_path());

@@ -6,10 +6,12 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "config/cp_registry.h"
 #include "platform/types.h"
 #include "upstream/peer_process_testing.h"
 
@@ -29,7 +31,10 @@ class RelayProcess {
     platform::DWORD threadExpireMs = 0;  // 0: the default
     // Files written below the home directory before the relay starts
     // (name relative to it, contents); folders are made as needed.
-    std::vector<std::pair<std::string, std::string>> homeFiles;
+    std::vector<std::pair<std::string, std::string>> homeFiles{};
+    // Further settings, written after the ones above (the home directory is
+    // set by then).
+    std::function<void(CPRegistry&, const std::string& home)> configure{};
   };
 
   // Writes the settings and starts the relay; true once it routes requests.

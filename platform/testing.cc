@@ -57,6 +57,11 @@ std::string MakeTempDir(const std::string& prefix) {
   return pattern;
 }
 
+std::string SourcePath(const std::string& relative) {
+  const char* source = std::getenv("ZONDREL_SOURCE");
+  return std::string(source != nullptr && *source != '\0' ? source : ZONDREL_SOURCE_DIR) + "/" + relative;
+}
+
 std::string ProgramPath(const std::string& name) {
   const char* bin = std::getenv("ZONDREL_BIN");
   if (bin != nullptr && *bin != '\0') return std::string(bin) + "/" + name;

@@ -18,6 +18,8 @@ std::string MakeTempDir(const std::string& prefix);
 
 // build/bin/<name>
 std::string ProgramPath(const std::string& name);
+// A file of the source tree, by its path relative to the tree's top.
+std::string SourcePath(const std::string& relative);
 
 struct RunResult {
   int exit_code = -1;       // -1 when killed by the time limit or a signal

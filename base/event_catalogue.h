@@ -90,7 +90,9 @@ inline constexpr Entry kCorpFileSendFailed{kError, 9, 0xC0000065, 0x80, 2};
 inline constexpr Entry kNotesSourceFailed{kError, 25, 0xC00008C0, 1, 1};
 inline constexpr Entry kNotesSourceRead{kInformation, 25, 0xC00008C0, 1, 1};
 
-// Administration server's error agent (category 26): socket error.
+// Administration server (category 26): socket error of a request that could
+// not be read, or of an answer that could not be sent.
+inline constexpr Entry kAdminReadFailed{kError, 26, 0xC0000073, 0x80, 1};
 inline constexpr Entry kAdminSendFailed{kError, 26, 0xC0000074, 0x80, 1};
 
 // Worker threads (category 28): which event, thread name, error number.
@@ -108,7 +110,7 @@ inline constexpr const Entry* kAll[] = {
     &kAgentListUnreadable, &kAgentListLoaded, &kAgentListNotLoaded,
     &kHouseFileRefused,
     &kChannelArgumentMissing, &kCorpFileFailed, &kCorpFileSendFailed, &kNotesSourceFailed, &kNotesSourceRead,
-    &kAdminSendFailed,
+    &kAdminReadFailed, &kAdminSendFailed,
     &kWorkerEventFailed,
 };
 

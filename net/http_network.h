@@ -3,6 +3,7 @@
 // The socket stays the caller's: it is neither shut down nor closed here.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 
@@ -36,6 +37,10 @@ class CHTTPNetwork {
   platform::SOCKET Socket() const { return m_Socket; }
   platform::DWORD Timeout() const { return m_TimeoutSeconds; }
   void SetTimeout(platform::DWORD seconds) { m_TimeoutSeconds = seconds; }
+  // Reads after `deadline` fail as timed out, whatever the timeout of each
+  // read: a whole request must arrive in time, not only each piece of it.
+  void SetReadDeadline(std::chrono::steady_clock::time_point deadline) { m_ReadDeadline = deadline; }
+  std::chrono::steady_clock::time_point ReadDeadline() const { return m_ReadDeadline; }
   std::uint64_t BytesRead() const { return m_BytesRead; }
   std::uint64_t BytesWritten() const { return m_BytesWritten; }
   // The socket error of the last failure, kTimeoutError for a timeout.
@@ -52,4 +57,5 @@ class CHTTPNetwork {
   std::uint64_t m_BytesRead = 0;
   std::uint64_t m_BytesWritten = 0;
   int m_LastError = 0;
+  std::chrono::steady_clock::time_point m_ReadDeadline = std::chrono::steady_clock::time_point::max();
 };

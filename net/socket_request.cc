@@ -34,7 +34,16 @@ long CHTTPSocketRequest::Fail(int error) {
 
 int CHTTPSocketRequest::Read(void* buffer, std::size_t length, bool peek) {
   length = std::min<std::size_t>(length, std::numeric_limits<int>::max());
-  int ready = platform::WaitReadable(m_Network.m_Socket, SecondsToMilliseconds(m_Network.m_TimeoutSeconds));
+  platform::DWORD waitMs = SecondsToMilliseconds(m_Network.m_TimeoutSeconds);
+  if (m_Network.m_ReadDeadline != std::chrono::steady_clock::time_point::max()) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(m_Network.m_ReadDeadline -
+                                                                            std::chrono::steady_clock::now())
+                          .count();
+    waitMs = left <= 0 ? 0 : std::min<platform::DWORD>(waitMs, static_cast<platform::DWORD>(left));
+  }
+  int ready = waitMs == 0 && m_Network.m_ReadDeadline <= std::chrono::steady_clock::now()
+                  ? 0
+                  : platform::WaitReadable(m_Network.m_Socket, waitMs);
   int received = -1;
   if (ready > 0) {
     received = platform::Recv(m_Network.m_Socket, buffer, length, peek ? platform::MSG_PEEK_FLAG : 0);

@@ -1,0 +1,59 @@
+// CAdminServer: the administration web server's request handling. Each
+// connection brings one plain HTTP/1.0 request; its path chooses a handler
+// (0 the error agent, 1 the file agent, 2 to 4 free) through the path table,
+// the handler answers, and one line goes to the administration log
+// (Adm00001.log ...).
+//
+// The tables are built once and only read afterwards, so any number of
+// administration threads may serve at once.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "agents/request_agent.h"
+#include "config/cp_registry.h"
+#include "platform/socket.h"
+
+class CPTransactionLog;
+
+class CAdminServer {
+ public:
+  static constexpr std::size_t kHandlerSlots = 5;
+  static constexpr int kErrorHandler = 0;
+  static constexpr int kFileHandler = 1;
+  // The largest request body kept.
+  static constexpr std::size_t kMaxBody = 1 << 20;
+
+  explicit CAdminServer(const CPRegistry& settings);
+  ~CAdminServer();
+  CAdminServer(const CAdminServer&) = delete;
+  CAdminServer& operator=(const CAdminServer&) = delete;
+
+  // Puts a handler in a free slot (2 to 4) before the server takes requests.
+  void SetHandler(std::size_t slot, std::unique_ptr<CRequestAgent> handler);
+  // Reads one request from `socket` (each read within `timeoutSeconds`, the
+  // whole request by `deadline`), answers it and logs it. The socket stays
+  // the caller's.
+  void ServeConnection(platform::SOCKET socket, const std::string& peer, platform::DWORD timeoutSeconds,
+                       std::chrono::steady_clock::time_point deadline);
+  // The handler number that answers `path`; a number without a handler is
+  // answered by the error agent.
+  int HandlerFor(std::string_view path) const;
+
+ private:
+  void AddPath(std::string path, int handler);
+
+  CPRegistry m_Settings;
+  std::array<std::unique_ptr<CRequestAgent>, kHandlerSlots> m_Handlers;
+  // Sorted by path (case ignored); searched from the end so that the most
+  // specific entry wins.
+  std::vector<std::pair<std::string, int>> m_Paths;
+  std::unique_ptr<CPTransactionLog> m_pLog;
+};

@@ -30,7 +30,8 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
 
 }  // namespace
 
-CAdminServer::CAdminServer(const CPRegistry& settings) : m_Settings(settings) {
+CAdminServer::CAdminServer(const CPRegistry& settings, platform::DWORD timeoutSeconds)
+    : m_Settings(settings), m_TimeoutSeconds(timeoutSeconds) {
   m_Handlers[kErrorHandler] = std::make_unique<CErrorAgent>();
   m_Handlers[kFileHandler] = std::make_unique<CFileAgent>(m_Settings);
   for (const char* path : {"/", "/Admin", "/Admin/CorpChannel/com", "/Admin/CorpTick/com", "/Admin/CorpRedirect/com",
@@ -77,15 +78,16 @@ int CAdminServer::HandlerFor(std::string_view path) const {
   return kErrorHandler;
 }
 
-void CAdminServer::ServeConnection(platform::SOCKET socket, const std::string& peer, platform::DWORD timeoutSeconds,
-                                   std::chrono::steady_clock::time_point deadline) {
-  CHTTPNetwork network(socket, timeoutSeconds);
+void CAdminServer::ServeConnection(platform::SOCKET socket, const std::string& peer,
+                                   std::chrono::steady_clock::time_point deadline, const std::atomic<bool>& stop) {
+  CHTTPNetwork network(socket, m_TimeoutSeconds);
   network.SetReadDeadline(deadline);
   CHTTPRequestMessage request;
   if (CHTTPSocketRequest(network).ReadMessage(request, kMaxBody) < 0) {
     const int error = network.LastError();
     trace(trace_bits::kNetwork, "CAdminThread::Run() - Error reading request off network : %d\n", error);
-    events::Report<events::kAdminReadFailed>(std::to_string(error));
+    // A stop shuts the connection down: that is no failure to report.
+    if (!stop.load()) events::Report<events::kAdminReadFailed>(std::to_string(error));
     return;
   }
   CHTTPResponseMessage response;

@@ -19,11 +19,12 @@
 
 #include "agents/request_agent.h"
 #include "config/cp_registry.h"
+#include "net/connection_service.h"
 #include "platform/socket.h"
 
 class CPTransactionLog;
 
-class CAdminServer {
+class CAdminServer : public CConnectionService {
  public:
   static constexpr std::size_t kHandlerSlots = 5;
   static constexpr int kErrorHandler = 0;
@@ -31,18 +32,18 @@ class CAdminServer {
   // The largest request body kept.
   static constexpr std::size_t kMaxBody = 1 << 20;
 
-  explicit CAdminServer(const CPRegistry& settings);
-  ~CAdminServer();
+  // Each read of a request waits at most `timeoutSeconds`.
+  CAdminServer(const CPRegistry& settings, platform::DWORD timeoutSeconds);
+  ~CAdminServer() override;
   CAdminServer(const CAdminServer&) = delete;
   CAdminServer& operator=(const CAdminServer&) = delete;
 
   // Puts a handler in a free slot (2 to 4) before the server takes requests.
   void SetHandler(std::size_t slot, std::unique_ptr<CRequestAgent> handler);
-  // Reads one request from `socket` (each read within `timeoutSeconds`, the
-  // whole request by `deadline`), answers it and logs it. The socket stays
-  // the caller's.
-  void ServeConnection(platform::SOCKET socket, const std::string& peer, platform::DWORD timeoutSeconds,
-                       std::chrono::steady_clock::time_point deadline);
+  // Reads one request (each read within RecvTimeout, the whole request by
+  // `deadline`), answers it and logs it.
+  void ServeConnection(platform::SOCKET socket, const std::string& peer, std::chrono::steady_clock::time_point deadline,
+                       const std::atomic<bool>& stop) override;
   // The handler number that answers `path`; a number without a handler is
   // answered by the error agent.
   int HandlerFor(std::string_view path) const;
@@ -51,6 +52,7 @@ class CAdminServer {
   void AddPath(std::string path, int handler);
 
   CPRegistry m_Settings;
+  platform::DWORD m_TimeoutSeconds;
   std::array<std::unique_ptr<CRequestAgent>, kHandlerSlots> m_Handlers;
   // Sorted by path (case ignored); searched from the end so that the most
   // specific entry wins.

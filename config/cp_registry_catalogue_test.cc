@@ -164,6 +164,7 @@ const TextRow kTexts[] = {
     {"BlockingMessageURL", Base::kNone, "", ACCESSORS(BlockingMessageURL)},
     {"SecurityServer", Base::kHost, "", ACCESSORS(SecurityServer)},
     {"BroadcastAddress", Base::kNone, "127.255.255.255", ACCESSORS(BroadcastAddress)},
+    {"Admin\\ListenAddress", Base::kNone, "127.0.0.1", ACCESSORS(AdminListenAddress)},
 };
 
 std::string ExpectedText(const TextRow& row, const std::string& home) {

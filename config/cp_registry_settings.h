@@ -112,7 +112,8 @@
   X(ZondrelPassword, "ZondrelPassword", "")                                          \
   X(BlockingMessageURL, "BlockingMessageURL", "")                                    \
   X(SecurityServer, "SecurityServer", GetHostName())                                 \
-  X(BroadcastAddress, "BroadcastAddress", "127.255.255.255")
+  X(BroadcastAddress, "BroadcastAddress", "127.255.255.255")                         \
+  X(AdminListenAddress, "Admin\\ListenAddress", "127.0.0.1")
 
 // String lists, stored as REG_MULTI_SZ; they have no default (Get reports
 // whether the value was read).

@@ -254,7 +254,15 @@ void CConnMgr::AcceptWaiting(CRequestCollector& collector) {
     // The one copy of the peer's address: its request carries it to the log.
     std::string peerText = platform::FormatDottedAddress(peer.address);
     trace(trace_bits::kAccept, "ConnMgr: Accepted from %s\n", peerText.c_str());
-    collector.Add(accepted, std::move(peerText));
+    if (CollectsRequests()) {
+      collector.Add(accepted, std::move(peerText));
+      continue;
+    }
+    auto request = std::make_shared<CCollectedRequest>();
+    request->peer = std::move(peerText);
+    request->deadline = std::chrono::steady_clock::now() +
+                        std::chrono::seconds(m_RecvTimeoutSeconds) * CSecretAgent::kRequestDeadlineTimeouts;
+    HandOver(accepted, std::move(request));
   }
 }
 

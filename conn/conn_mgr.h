@@ -87,6 +87,10 @@ class CConnMgr {
   virtual int SetupSocket(unsigned short port, const char* address);
   // The listener thread's body.
   virtual platform::DWORD ListenerThread();
+  // Whether the listener collects each viewer's request before handing the
+  // connection over; a listener whose threads read their own requests hands
+  // each connection over as it is accepted, with its peer and deadline.
+  virtual bool CollectsRequests() const { return true; }
   // Hands a connection with its collected request to the pool: the pool's
   // result. The job owns the socket only when this succeeds.
   virtual int IssueConnection(platform::SOCKET socket, std::shared_ptr<CCollectedRequest> request);

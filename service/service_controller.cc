@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "admin/admin_agent.h"
+#include "admin/admin_server.h"
 #include "agents/agent_list.h"
 #include "agents/null_agent.h"
 #include "agents/pass_through_agent.h"
@@ -16,6 +17,8 @@
 #include "channels/notes_agent.h"
 #include "channels/notes_house.h"
 #include "conn/conn_mgr.h"
+#include "conn/connection_thread.h"
+#include "conn/service_conn_mgr.h"
 #include "conn/listen_address.h"
 #include "conn/secret_agent.h"
 #include "platform/service_control.h"
@@ -78,7 +81,7 @@ DWORD ServiceController::Start(CNTService* service) {
   // Steps whose parts do not exist yet only report themselves.
   static constexpr Step kSteps[] = {
       {"Creating Transaction Log and Agents List", &ServiceController::CreateTransactionLogAndAgentList},
-      {"Creating Administration Connection Manager", nullptr},
+      {"Creating Administration Connection Manager", &ServiceController::CreateAdministrationListener},
       {"Creating Corporate Data Object", &ServiceController::CreateCorporateData},
       {"Creating Flash Data Object", &ServiceController::CreateFlashHouse},
       {"Creating Notes Data Object", &ServiceController::CreateNotesHouse},
@@ -131,6 +134,7 @@ DWORD ServiceController::Stop() {
   m_pNotesHouse.reset();
   ReportStop("Destroying Redirection Data object");
   ReportStop("Destroying Administration Connection Manager");
+  DestroyAdministrationListener();
   ReportStop("Destroying Service Controller");
   m_bStarted = 0;
   return 0;
@@ -160,6 +164,38 @@ DWORD ServiceController::CreateTransactionLogAndAgentList() {
   // Without a log the server runs on and records nothing.
   if (!m_pTransactionLog) m_pTransactionLog = OpenViewerTransactionLog(*m_pSettings);
   return 0;
+}
+
+DWORD ServiceController::CreateAdministrationListener() {
+  const DWORD port = m_pSettings->GetWebPort();
+  const DWORD expireMs = m_pSettings->GetThreadExpireTime();
+  if (port == 0 || port > 65535 || m_pAdminListener) return 0;
+  m_pAdminServer = std::make_unique<CAdminServer>(*m_pSettings, kAdminRecvTimeoutSeconds);
+  m_pAdminFactory = std::make_unique<CConnectionThreadFactory>();
+  m_pAdminPool = std::make_unique<QRPoolManager>(m_pAdminFactory.get(), kAdminPoolDeadbeatMs, expireMs,
+                                                 kClientPoolLowWater);
+  m_pAdminPool->OpenPool(kAdminPoolDepth, 0);
+  m_pAdminPool->StartPoolCleaner(kAdminPoolCleanerMs);
+  m_pAdminListener = std::make_unique<CServiceConnMgr>(m_pAdminPool.get(), m_pAdminServer.get());
+  // Administration stays on this machine unless opened on purpose.
+  const std::string address = m_pSettings->GetAdminListenAddress();
+  const int started = m_pAdminListener->Start(static_cast<unsigned short>(port), kAdminRecvTimeoutSeconds, nullptr,
+                                              nullptr, nullptr, nullptr, address.c_str());
+  if (started != 0) {
+    trace(trace_bits::kHttp, "ServiceController: the administration listener on %s port %u did not start: %d\n",
+          address.c_str(), port, started);
+    return kErrAdminListener;
+  }
+  return 0;
+}
+
+void ServiceController::DestroyAdministrationListener() {
+  if (m_pAdminListener) m_pAdminListener->Shutdown();
+  if (m_pAdminPool) m_pAdminPool->ClosePoolEasy();
+  m_pAdminListener.reset();
+  m_pAdminPool.reset();
+  m_pAdminFactory.reset();
+  m_pAdminServer.reset();
 }
 
 std::string ServiceController::CorporateDirectory() const {

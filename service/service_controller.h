@@ -14,6 +14,8 @@
 #include "platform/types.h"
 
 class CAbstractAgent;
+class CAdminServer;
+class CServiceConnMgr;
 class CAgentList;
 class CConnMgr;
 class CCorporateData;
@@ -53,6 +55,12 @@ class ServiceController {
   // StopGracePeriod (seconds) is kept below this, so that a stop still ends
   // well within the time a service manager gives it.
   static constexpr platform::DWORD kMaxStopGraceSeconds = 60;
+  // The administration listeners: pool depth, the deadbeat time and cleaner
+  // interval of their pools, and the receive timeout of their requests.
+  static constexpr int kAdminPoolDepth = 30;
+  static constexpr platform::DWORD kAdminPoolDeadbeatMs = 1200000;
+  static constexpr platform::DWORD kAdminPoolCleanerMs = 600000;
+  static constexpr platform::DWORD kAdminRecvTimeoutSeconds = 40;
 
   ServiceController();
   ~ServiceController();
@@ -75,6 +83,8 @@ class ServiceController {
   CCorporateData* CorporateData() const { return m_pCorporateData.get(); }
   CFlashHouse* FlashHouse() const { return m_pFlashHouse.get(); }
   CNotesHouse* NotesHouse() const { return m_pNotesHouse.get(); }
+  // The administration web server's listener, or null.
+  CServiceConnMgr* AdminListener() const { return m_pAdminListener.get(); }
 
  private:
   void ReportStart(const char* text);
@@ -83,6 +93,7 @@ class ServiceController {
 
   // Start steps.
   platform::DWORD CreateTransactionLogAndAgentList();
+  platform::DWORD CreateAdministrationListener();
   platform::DWORD CreateCorporateData();
   platform::DWORD CreateFlashHouse();
   platform::DWORD CreateNotesHouse();
@@ -97,6 +108,7 @@ class ServiceController {
   void DestroyThreadPool();
   void DestroyAgents();
   void DestroyTransactionLogAndAgentList();
+  void DestroyAdministrationListener();
   // The corporate directory, ending in "/"; the home directory when none is set.
   std::string CorporateDirectory() const;
 
@@ -119,5 +131,10 @@ class ServiceController {
   std::unique_ptr<CCorporateData> m_pCorporateData;
   std::unique_ptr<CFlashHouse> m_pFlashHouse;
   std::unique_ptr<CNotesHouse> m_pNotesHouse;
+  // The administration web server: its handling, thread pool and listener.
+  std::unique_ptr<CAdminServer> m_pAdminServer;
+  std::unique_ptr<QRPoolThreadFactory> m_pAdminFactory;
+  std::unique_ptr<QRPoolManager> m_pAdminPool;
+  std::unique_ptr<CServiceConnMgr> m_pAdminListener;
   std::array<std::unique_ptr<CAbstractAgent>, kAgentSlotCount> m_OwnedAgents;
 };

@@ -66,7 +66,11 @@ class LoopbackListener : public ::testing::Environment {
  public:
   void SetUp() override {
     const std::string address = "127.0.0.1," + std::to_string(upstream_testing::FreeLoopbackPort());
-    CPRegistry().SetServerLISTENIPPort(1, address.c_str());
+    CPRegistry settings;
+    settings.SetServerLISTENIPPort(1, address.c_str());
+    // Tests run side by side: no fixed administration ports.
+    settings.SetWebPort(0);
+    settings.SetJavaPort(0);
   }
 };
 [[maybe_unused]] const auto* const kLoopbackListener = ::testing::AddGlobalTestEnvironment(new LoopbackListener);

@@ -1,0 +1,71 @@
+#include "conn/connection_thread.h"
+
+#include <new>
+
+#include "net/connection_service.h"
+
+using platform::kInvalidSocket;
+using platform::SOCKET;
+
+int CConnectionJob::Assign(const QRThreadParams& other) {
+  QRThreadParams::Assign(other);
+  if (const auto* job = dynamic_cast<const CConnectionJob*>(&other)) {
+    m_Socket = job->m_Socket;
+    m_Collected = job->m_Collected;
+    m_Service = job->m_Service;
+  }
+  return 0;
+}
+
+CConnectionThread::CConnectionThread() : m_pJob(std::make_unique<CConnectionJob>()) { m_Params = m_pJob.get(); }
+
+CConnectionThread::~CConnectionThread() {
+  // A job handed over as the pool closed, before this thread took it.
+  if (m_pJob->m_Socket != kInvalidSocket) CloseConnection(m_pJob->m_Socket);
+  m_Params = nullptr;
+}
+
+void CConnectionThread::Run() {
+  while (!m_Stop.load()) {
+    SOCKET socket = m_pJob->m_Socket;
+    m_pJob->m_Socket = kInvalidSocket;  // taken: from here on this thread closes it
+    const std::shared_ptr<CCollectedRequest> collected = std::move(m_pJob->m_Collected);
+    {
+      platform::Locked lock(m_SocketLock);
+      m_CurrentSocket = socket;
+    }
+    UpdateActivityTime();
+    if (m_pJob->m_Service != nullptr && collected != nullptr && !m_Stop.load()) {
+      m_pJob->m_Service->ServeConnection(socket, collected->peer, collected->deadline, m_Stop);
+    }
+    const bool stopped = m_Stop.load();
+    if (stopped) Kill();
+    UpdateActivityTime();
+    CloseConnection(socket);
+    if (stopped || !Recycle(eThdIdle)) return;
+  }
+  (void)Recycle(eThdEnded);
+}
+
+void CConnectionThread::CloseConnection(SOCKET socket) {
+  platform::Locked lock(m_SocketLock);
+  if (socket != kInvalidSocket) {
+    platform::Shutdown(socket, platform::SD_SEND);
+    platform::CloseSocket(socket);
+  }
+  m_CurrentSocket = kInvalidSocket;
+}
+
+int CConnectionThread::StopWorkingNow() {
+  m_Stop.store(true);
+  {
+    // The service's waits end at once; nothing more is read. The thread
+    // closes the socket itself.
+    platform::Locked lock(m_SocketLock);
+    if (m_CurrentSocket == kInvalidSocket) return 0;
+    platform::Shutdown(m_CurrentSocket, platform::SD_BOTH);
+  }
+  return QRPoolThread::StopWorkingNow();
+}
+
+QRPoolThread* CConnectionThreadFactory::CreatePoolThread() { return new (std::nothrow) CConnectionThread(); }

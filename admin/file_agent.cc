@@ -176,17 +176,17 @@ int CFileAgent::SendFile(CHTTPNetwork& connection, const CHTTPRequestMessage& re
     trace(trace_bits::kRequest, "CFileAgent::ProcessRequest - path %s failed security check\n", path.c_str());
     return Answer(connection, response, 404);
   }
+  if (redirect) {
+    trace(trace_bits::kRequest, "CFileAgent::ProcessRequest - sending redirection %s\n", path.c_str());
+    response.AddHeader("Location", path + "/");
+    return Answer(connection, response, 302);
+  }
   std::unique_ptr<platform::File> file = platform::File::Open(name, platform::File::Mode::kRead);
   if (file == nullptr) {
     trace(trace_bits::kRequest, "CFileAgent::ProcessRequest - error opening file %s\n", name.c_str());
     const platform::DWORD error = platform::GetLastError();
     const bool missing = error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound;
     return Answer(connection, response, missing ? 404 : 500);
-  }
-  if (redirect) {
-    trace(trace_bits::kRequest, "CFileAgent::ProcessRequest - sending redirection %s\n", path.c_str());
-    response.AddHeader("Location", path + "/");
-    return Answer(connection, response, 302);
   }
   trace(trace_bits::kRequest, "CFileAgent::ProcessRequest - sending file %s\n", name.c_str());
   response.AddHeader("Content-type", ContentType(name));

@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -199,6 +200,30 @@ int ReadConsoleLine(std::string* line, DWORD milliseconds) {
     // A console line longer than this is nonsense; keep memory bounded.
     if (pending.size() < 64 * 1024) pending.append(buffer, static_cast<std::size_t>(n));
   }
+}
+
+bool ReadSecretLine(std::string* line) {
+  termios saved {};
+  const bool terminal = ::isatty(STDIN_FILENO) == 1 && ::tcgetattr(STDIN_FILENO, &saved) == 0;
+  if (terminal) {
+    termios quiet = saved;
+    quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+  }
+  line->clear();
+  bool got = false;
+  char c = 0;
+  while (::read(STDIN_FILENO, &c, 1) == 1) {
+    got = true;
+    if (c == '\n') break;
+    line->push_back(c);
+  }
+  if (!line->empty() && line->back() == '\r') line->pop_back();
+  if (terminal) {
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    std::fputc('\n', stderr);
+  }
+  return got;
 }
 
 }  // namespace platform

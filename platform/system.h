@@ -59,5 +59,8 @@ namespace platform {
 // 1: a line (without its end) is in *line; 0: nothing within the time;
 // -1: the input has ended.
 int ReadConsoleLine(std::string* line, DWORD milliseconds);
+// Reads one line from standard input without showing it when the input is
+// a terminal (a password). False when the input ended before a line.
+bool ReadSecretLine(std::string* line);
 
 }  // namespace platform

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/admin_command.h"
 #include "tools/event_command.h"
 #include "tools/eventlog_command.h"
 #include "tools/reg_command.h"
@@ -42,6 +43,10 @@ The machine is the directory named by ZONDREL_ROOT (/var/lib/zondrel when unset)
   zondrelctl eventlog [--json]
       Prints the Application event log, oldest first, with message texts;
       --json prints one JSON object per record and line.
+  zondrelctl admin password USER
+      Sets the administration web server's password for USER, read from
+      standard input (one line, not shown on a terminal); an empty line
+      removes the password.
   zondrelctl --help
       Prints this text.
 
@@ -61,6 +66,7 @@ int main(int argc, char** argv) {
   if (command == "reg") return zondrelctl::RunRegCommand(args);
   if (command == "event") return zondrelctl::RunEventCommand(args);
   if (command == "eventlog") return zondrelctl::RunEventLogCommand(args);
+  if (command == "admin") return zondrelctl::RunAdminCommand(args);
   std::cerr << "ERROR: Unknown command \"" << command << "\". Type \"zondrelctl --help\" for usage.\n";
   return 1;
 }

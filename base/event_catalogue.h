@@ -82,6 +82,12 @@ inline constexpr Entry kHouseFileRefused{kWarning, 18, 0xC0000065, 0x80, 2};
 // Administration server's error agent (category 26): socket error.
 inline constexpr Entry kAdminSendFailed{kError, 26, 0xC0000074, 0x80, 1};
 
+// Redirection (category 24): the client whose answer failed; the poster's
+// address and why its table was refused.
+inline constexpr Entry kRedirectNoClientAddress{kError, 24, 0xC00008AF, 0x80, 0};
+inline constexpr Entry kRedirectSendFailed{kWarning, 24, 0x800007D2, 0x80, 1};
+inline constexpr Entry kRedirectPostRefused{kWarning, 24, 0x800007D4, 0x80, 2};
+
 // Worker threads (category 28): which event, thread name, error number.
 inline constexpr Entry kWorkerEventFailed{kError, 28, 0xC00008CA, 1, 3};
 
@@ -97,6 +103,7 @@ inline constexpr const Entry* kAll[] = {
     &kAgentListUnreadable, &kAgentListLoaded, &kAgentListNotLoaded,
     &kHouseFileRefused,
     &kAdminSendFailed,
+    &kRedirectNoClientAddress, &kRedirectSendFailed, &kRedirectPostRefused,
     &kWorkerEventFailed,
 };
 

@@ -16,6 +16,8 @@
 #include "platform/service_control.h"
 #include "platform/trace.h"
 #include "poolmgr/pool_manager.h"
+#include "redirect/redirect_agent.h"
+#include "redirect/redirection_house.h"
 #include "service/nt_service.h"
 #include "txlog/transaction_log.h"
 #include "upstream/stream_abort.h"
@@ -77,7 +79,7 @@ DWORD ServiceController::Start(CNTService* service) {
       {"Creating Corporate Data Object", nullptr},
       {"Creating Flash Data Object", nullptr},
       {"Creating Notes Data Object", nullptr},
-      {"Creating Redirection Data Object", nullptr},
+      {"Creating Redirection Data Object", &ServiceController::CreateRedirectionDataObject},
       {"Creating Thread Pool", &ServiceController::CreateThreadPool},
       {"Creating the Agents", &ServiceController::CreateAgents},
       {"Creating Performance Monitoring Thread", nullptr},
@@ -122,6 +124,7 @@ DWORD ServiceController::Stop() {
   ReportStop("Destroying Flash data object");
   ReportStop("Destroying Notes Data object");
   ReportStop("Destroying Redirection Data object");
+  DestroyRedirectionDataObject();
   ReportStop("Destroying Administration Connection Manager");
   ReportStop("Destroying Service Controller");
   m_bStarted = 0;
@@ -154,6 +157,16 @@ DWORD ServiceController::CreateTransactionLogAndAgentList() {
   return 0;
 }
 
+// The house loads its table (or asks the master for it) on threads of its
+// own; start-up waits a few seconds for it and goes on either way.
+DWORD ServiceController::CreateRedirectionDataObject() {
+  if (!m_pRedirection) {
+    m_pRedirection = std::make_unique<CRedirectionHouse>(*m_pSettings);
+    m_pRedirection->Initialize();
+  }
+  return 0;
+}
+
 DWORD ServiceController::CreateThreadPool() {
   const DWORD depth = std::clamp<DWORD>(m_pSettings->GetServerMaxClientThreads(), 1, kMaxClientThreadsLimit);
   const DWORD expireMs = m_pSettings->GetThreadExpireTime();
@@ -183,11 +196,13 @@ DWORD ServiceController::CreateAgents() {
   };
   make(ePassThroughSlot, kErrPassThroughAgent, [&] { return std::make_unique<CPassThroughAgent>(*m_pSettings); });
   make(eProxySlot, kErrProxyAgent, [&] { return std::make_unique<CProxyAgent>(*m_pSettings); });
+  make(eRedirectSlot, kErrRedirectAgent,
+       [&] { return std::make_unique<CRedirectAgent>(*m_pSettings, m_pRedirection.get()); });
   // The admin agent has the proxy cache write its report.
   make(eAdminSlot, kErrAdminAgent, [&] {
     return std::make_unique<CAdminAgent>(*m_pSettings, static_cast<CProxyAgent*>(m_OwnedAgents[eProxySlot].get()));
   });
-  // The redirect, corporate and Notes agents come with their own parts;
+  // The corporate and Notes agents come with their own parts;
   // until then their categories are passed through.
   make(eNullSlot, kErrNullAgent, [&] { return std::make_unique<CNullAgent>(*m_pSettings); });
   return code;
@@ -265,6 +280,11 @@ void ServiceController::DestroyAgents() {
     (*m_pAgents)[slot] = nullptr;
     m_OwnedAgents[slot].reset();
   }
+}
+
+void ServiceController::DestroyRedirectionDataObject() {
+  if (m_pRedirection) m_pRedirection->StopThreads();
+  m_pRedirection.reset();
 }
 
 void ServiceController::DestroyTransactionLogAndAgentList() {

@@ -17,6 +17,7 @@ class CAgentList;
 class CConnMgr;
 class CNTService;
 class CPTransactionLog;
+class CRedirectionHouse;
 class QRPoolManager;
 class QRPoolThreadFactory;
 
@@ -68,6 +69,7 @@ class ServiceController {
   QRPoolManager* ClientPool() const { return m_pClientPool.get(); }
   std::size_t ListenerCount() const { return m_ListenerCount; }
   CConnMgr* Listener(std::size_t index) const { return m_Listeners[index].get(); }
+  CRedirectionHouse* Redirection() const { return m_pRedirection.get(); }
 
  private:
   void ReportStart(const char* text);
@@ -76,6 +78,7 @@ class ServiceController {
 
   // Start steps.
   platform::DWORD CreateTransactionLogAndAgentList();
+  platform::DWORD CreateRedirectionDataObject();
   platform::DWORD CreateThreadPool();
   platform::DWORD CreateAgents();
   platform::DWORD CreateConnectionManagers();
@@ -87,6 +90,7 @@ class ServiceController {
   void DestroyThreadPool();
   void DestroyAgents();
   void DestroyTransactionLogAndAgentList();
+  void DestroyRedirectionDataObject();
 
   int m_bStarted = 0;
   CNTService* m_pService = nullptr;
@@ -103,4 +107,6 @@ class ServiceController {
   // owned here, slot by slot.
   std::unique_ptr<CAgentTable> m_pAgents;
   std::array<std::unique_ptr<CAbstractAgent>, kAgentSlotCount> m_OwnedAgents;
+  // The redirection table and its map; the redirect agent borrows it.
+  std::unique_ptr<CRedirectionHouse> m_pRedirection;
 };

@@ -97,6 +97,11 @@ int CRedirectionHouse::WriteToDisk(bool toLocalPath) {
   return CGenericHouse::WriteToDisk(!master);
 }
 
+int CRedirectionHouse::WriteNewData(const char* bytes, DWORD length, bool toLocalPath) {
+  std::lock_guard<std::mutex> hold(m_StoreLock);
+  return CGenericHouse::WriteNewData(bytes, length, toLocalPath);
+}
+
 void CRedirectionHouse::OnNewData() {
   std::lock_guard<std::mutex> hold(m_UpdateLock);
   // A run still posting the previous table finishes first.
@@ -189,11 +194,14 @@ bool CRedirectionHouse::RequestFromMaster(const std::string& host, int port) {
 }
 
 void CRedirectionHouse::CreateDefaultMasterTable() {
+  std::unique_lock<std::mutex> hold(m_StoreLock);
+  if (!GetDataString().empty()) return;
   trace(trace_bits::kRedirect, "Redirect House: Creating default master redirect.csv.\n");
   const std::string table = m_Map.Identity().DefaultMasterTable();
   if (IsURL(GetSource()) || !platform::ReplaceFileContents(GetSource(), table)) {
     trace(trace_bits::kRedirect, "Redirect House: Unable to write \"%s\"\n", GetSource().c_str());
     // Served from memory all the same: a relay always has a table.
+    hold.unlock();
     WriteNewData(table.data(), static_cast<DWORD>(table.size()), false);
     return;
   }

@@ -42,6 +42,9 @@ class CRedirectionHouse : public CGenericHouse {
   int Initialize() override;
   // Where the table goes follows the role, whatever the argument says.
   int WriteToDisk(bool toLocalPath) override;
+  // Stores a table that arrived over the network (as the generic house does),
+  // never at the same time as the default table is made.
+  int WriteNewData(const char* bytes, platform::DWORD length, bool toLocalPath) override;
   // Installs the new table on "RedirectionUpdate" (a master posts it on).
   void OnNewData() override;
   // The header check of redirect.csv, with its bounds.
@@ -89,6 +92,9 @@ class CRedirectionHouse : public CGenericHouse {
   std::mutex m_InstallLock;
   std::string m_Installed;  // guarded by m_InstallLock
   std::mutex m_UpdateLock;  // serialises restarts of the update thread
+  // A table that arrives while no table is held must not be overwritten by
+  // the default table made for want of one.
+  std::mutex m_StoreLock;
   std::atomic<bool> m_Refreshed{false};
   COneShot m_InitializeThread;
   COneShot m_UpdateThread;

@@ -137,6 +137,8 @@ std::string CRedirectionMap::AddressOf(const std::string& host) {
   return found.empty() ? host : platform::FormatDottedAddress(found.front());
 }
 
+std::string CRedirectionMap::AddressName(std::uint32_t address) { return platform::HostNameOfAddress(address); }
+
 bool CRedirectionMap::IsValidTable(const char* bytes, DWORD length) {
   if (bytes == nullptr && length > 0) return false;
   return redirect::HeaderIsValid(std::string_view(bytes == nullptr ? "" : bytes, length));
@@ -160,7 +162,7 @@ int CRedirectionMap::SetRedirectCsv(const char* bytes, DWORD length) {
     portCells.erase(portCells.begin());
 
     // Names are looked up before the lock is taken: readers go on meanwhile.
-    const std::string masterAddress = AddressOf(masterHost);
+    const std::string masterAddress = HostAddress(masterHost);
     std::vector<Server> servers;
     int serverIndex = -1;
     std::string masterDesignator;
@@ -171,11 +173,11 @@ int CRedirectionMap::SetRedirectCsv(const char* bytes, DWORD length) {
       if (portCell.empty() || portCell.front() != '(') portCell = "(" + portCell + ")";
       server.designator = host + ":" + portCell;
       server.ports = redirect::ParsePortList(portCell);
-      server.address = AddressOf(host);
+      server.address = HostAddress(host);
       std::uint32_t dotted = 0;
       server.name = host;
       if (platform::ParseDottedAddress(host, &dotted)) {
-        const std::string name = platform::HostNameOfAddress(dotted);
+        const std::string name = AddressName(dotted);
         if (!name.empty()) server.name = name;
       }
       server.addressText = server.address + ":(" + redirect::JoinPorts(server.ports, ",") + ")";

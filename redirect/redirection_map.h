@@ -101,6 +101,10 @@ class CRedirectionMap {
  protected:
   // Sends the table to one slave; the master's posting calls it for each.
   virtual void PostToSlave(const std::string& name, int port, std::string_view table);
+  // The name lookups of a table's servers: AddressOf, and the name of a
+  // dotted address ("" when it has none).
+  virtual std::string HostAddress(const std::string& host) { return AddressOf(host); }
+  virtual std::string AddressName(std::uint32_t address);
 
  private:
   struct Server {

@@ -11,6 +11,7 @@
 #include "base/event_catalogue.h"
 #include "base/eventually_testing.h"
 #include "platform/event_store.h"
+#include "platform/sync.h"
 #include "platform/testing.h"
 #include "txlog/transaction_log_entry.h"
 
@@ -192,6 +193,23 @@ TEST_F(RedirectAgentTest, TheMasterTakesAPostFromItself) {
   EXPECT_FALSE(m_Agent->PosterAllowed(0x0A050505, reason));
   CPRegistry().SetRedirectionAllowedPosters({"10.5.5.5"});
   EXPECT_TRUE(m_Agent->PosterAllowed(0x0A050505, reason));
+}
+
+// The agent's wake-up reads the relay's files again: a table edited on the
+// master's disk is installed when the named event is set.
+TEST_F(RedirectAgentTest, TheNamedEventInstallsATableEditedOnDisk) {
+  ASSERT_EQ(m_House->Initialize(), 0);
+  StartAgent();
+  // The first run, at start, is over before the file changes.
+  platform::Sleep(300);
+  ASSERT_EQ(m_House->Map().CompanyName(), "My Company");
+  const std::string edited = "Acme, 127.0.0.9\r\n127.0.0.9, 8080\r\nall others, x\r\n";
+  testing_support::WriteFile(CPRegistry().GetRedirectionFile(), edited);
+  std::unique_ptr<platform::Event> event = platform::Event::OpenNamed("RefreshRedirectionFiles");
+  ASSERT_NE(event, nullptr);
+  ASSERT_TRUE(event->Set());
+  EXPECT_TRUE(poolmgr_testing::Eventually([&] { return m_House->Map().CompanyName() == "Acme"; }));
+  EXPECT_EQ(m_House->GetDataString(), edited);
 }
 
 }  // namespace

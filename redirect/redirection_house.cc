@@ -154,7 +154,12 @@ void CRedirectionHouse::Refresh() {
 }
 
 void CRedirectionHouse::RefreshFromFiles() {
-  if (ReadFiles()) OnNewData();
+  bool changed = false;
+  {
+    std::lock_guard<std::mutex> hold(m_RefreshLock);
+    changed = ReadFiles();
+  }
+  if (changed) OnNewData();
   Refresh();
 }
 

@@ -14,6 +14,7 @@
 #include "platform/sync.h"
 #include "platform/testing.h"
 #include "txlog/transaction_log_entry.h"
+#include "upstream/scripted_server_testing.h"
 
 namespace {
 
@@ -210,6 +211,45 @@ TEST_F(RedirectAgentTest, TheNamedEventInstallsATableEditedOnDisk) {
   ASSERT_TRUE(event->Set());
   EXPECT_TRUE(poolmgr_testing::Eventually([&] { return m_House->Map().CompanyName() == "Acme"; }));
   EXPECT_EQ(m_House->GetDataString(), edited);
+}
+
+}  // namespace
+
+namespace {
+
+// A relay that made the default table in an earlier run asks its master
+// again at the next start, and becomes its slave when the master answers.
+TEST(RedirectionHouseRestart, TheDefaultTableOfAnEarlierRunDoesNotSettleTheMaster) {
+  std::string table;
+  upstream_testing::ScriptedServer master(
+      [&](platform::SOCKET client, const std::string& head) {
+        upstream_testing::ScriptedServer::SendAll(
+            client, "HTTP/1.0 200 OK\r\nContent-length: " + std::to_string(table.size()) + "\r\n\r\n" + table);
+      },
+      true);
+  ASSERT_NE(master.Port(), 0u);
+  table = "Acme, 127.0.0.1, 127.0.0.9\r\n127.0.0.1, " + std::to_string(master.Port()) +
+          ", 8080\r\nall others, , x\r\n";
+
+  // This relay is 127.0.0.9 alone: the master at 127.0.0.1 is another.
+  RedirectionIdentity identity = Identity();
+  identity.ownAddresses = {0x7F000009};
+  CPRegistry settings;
+  settings.SetHomeDirectory(testing_support::MakeTempDir("home").c_str());
+  settings.SetRedirectionMasterZondrel(("127.0.0.1:(" + std::to_string(master.Port()) + ")").c_str());
+  testing_support::WriteFile(settings.GetRedirectionFile(), identity.DefaultMasterTable());
+
+  CRedirectionHouse house(settings, identity);
+  ASSERT_EQ(house.Initialize(), 0);
+  ASSERT_TRUE(poolmgr_testing::Eventually([&] { return house.IsRefreshed(); }));
+  ASSERT_EQ(master.Requests().size(), 1u);
+  EXPECT_EQ(master.Requests()[0].rfind("GET /KIBO-1/66560-1?redirect.csv HTTP/1.0\r\n", 0), 0u) << master.Requests()[0];
+  EXPECT_EQ(house.GetDataString(), table);
+  EXPECT_FALSE(house.Map().IsMaster());
+  EXPECT_TRUE(poolmgr_testing::Eventually([&] { return house.Map().CompanyName() == "Acme"; }));
+  // Now a slave: the cache file holds the table, its own default is gone.
+  EXPECT_EQ(testing_support::ReadFile(settings.GetRedirectionCacheFile()), table);
+  EXPECT_FALSE(std::filesystem::exists(settings.GetRedirectionFile()));
 }
 
 }  // namespace

@@ -95,6 +95,12 @@ inline constexpr Entry kNotesSourceRead{kInformation, 25, 0xC00008C0, 1, 1};
 inline constexpr Entry kAdminReadFailed{kError, 26, 0xC0000073, 0x80, 1};
 inline constexpr Entry kAdminSendFailed{kError, 26, 0xC0000074, 0x80, 1};
 
+// Redirection (category 24): the client whose answer failed; the poster's
+// address and why its table was refused.
+inline constexpr Entry kRedirectNoClientAddress{kError, 24, 0xC00008AF, 0x80, 0};
+inline constexpr Entry kRedirectSendFailed{kWarning, 24, 0x800007D2, 0x80, 1};
+inline constexpr Entry kRedirectPostRefused{kWarning, 24, 0x800007D4, 0x80, 2};
+
 // Worker threads (category 28): which event, thread name, error number.
 inline constexpr Entry kWorkerEventFailed{kError, 28, 0xC00008CA, 1, 3};
 
@@ -111,6 +117,7 @@ inline constexpr const Entry* kAll[] = {
     &kHouseFileRefused,
     &kChannelArgumentMissing, &kCorpFileFailed, &kCorpFileSendFailed, &kNotesSourceFailed, &kNotesSourceRead,
     &kAdminReadFailed, &kAdminSendFailed,
+    &kRedirectNoClientAddress, &kRedirectSendFailed, &kRedirectPostRefused,
     &kWorkerEventFailed,
 };
 

@@ -87,8 +87,9 @@ class CGenericHouse {
  protected:
   // Ends the first load (15 seconds, then waiting for it to finish).
   void StopInitialization();
-  // Waits up to `seconds` for the first load; true when none is running.
-  bool WaitForInitialization(platform::DWORD seconds) { return m_InitThread.WaitForCompletion(seconds) == 1; }
+  // Waits up to `seconds` for a first load still running on the init
+  // thread: 1 when none runs (any more), 0 when it still does.
+  int WaitForInitialization(platform::DWORD seconds) { return m_InitThread.WaitForCompletion(seconds); }
 
   CPRegistry m_Settings;
 

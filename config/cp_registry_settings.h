@@ -120,4 +120,5 @@
 #define CP_LIST_SETTINGS(X)                           \
   X(AgentsDefaultList, "AgentsList\\DefaultList")     \
   X(FileAgentPaths, "Admin\\FileAgentPaths")          \
-  X(AdminServerPaths, "Admin\\AdminServerPaths")
+  X(AdminServerPaths, "Admin\\AdminServerPaths")      \
+  X(RedirectionAllowedPosters, "Redirection\\AllowedPosters")

@@ -1,26 +1,77 @@
 #include "conn/relay_process_testing.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <sstream>
 
 #include "config/cp_registry.h"
 #include "conn/conn_testing.h"
+#include "platform/socket.h"
 #include "platform/sync.h"
 #include "platform/testing.h"
 
 namespace conn_testing {
 
 const char* const kRelayAgentsFile =
-    "HTTP/1.0 200 OK\r\n\r\n6\r\n900,9\r\n1000,3\r\n2000,6\r\n66816,1\r\n66817,8\r\n67072,1\r\n";
+    "HTTP/1.0 200 OK\r\n\r\n7\r\n900,9\r\n1000,3\r\n2000,6\r\n66560,5\r\n66816,1\r\n66817,8\r\n67072,1\r\n";
+
+namespace {
+
+std::string DwordText(platform::DWORD value) {
+  char text[16];
+  std::snprintf(text, sizeof(text), "dword:%08x", value);
+  return text;
+}
+
+}  // namespace
+
+bool RunZondrelctl(const std::string& root, const std::vector<std::string>& arguments) {
+  std::vector<std::string> argv;
+  if (!root.empty()) argv = {"/usr/bin/env", "ZONDREL_ROOT=" + root};
+  argv.push_back(testing_support::ProgramPath("zondrelctl"));
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return testing_support::Run(argv).exit_code == 0;
+}
+
+bool RelayProcess::WriteMachineSettings(const Settings& settings) {
+  const std::string key = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orrinvale\\Zondrel";
+  std::string text = "Windows Registry Editor Version 5.00\r\n\r\n" + key + "]\r\n\"HomeDirectory\"=\"" + m_Home +
+                     "\"\r\n\"RecvTimeout\"=" + DwordText(settings.recvTimeoutSeconds) + "\r\n\r\n" + key +
+                     "\\Admin]\r\n\"WebPort\"=dword:00000000\r\n\"JavaPort\"=dword:00000000\r\n\r\n" + key +
+                     "\\Comm]\r\n\"LISTEN1\"=\"" + settings.listenAddress + "," + std::to_string(m_Port) + "\"\r\n\r\n" +
+                     key + "\\ThreadPools]\r\n\"MaxClientThreads\"=" + DwordText(settings.maxClientThreads) + "\r\n";
+  if (settings.threadExpireMs != 0) text += "\"ThreadExpireTime\"=" + DwordText(settings.threadExpireMs) + "\r\n";
+  if (settings.simulatorPort != 0) {
+    text += "\r\n" + key + "\\IPList]\r\n\"IP:PORT-1\"=\"127.0.0.1," + std::to_string(settings.simulatorPort) + "\"\r\n";
+  }
+  const std::string file = m_Home + "settings.reg";
+  testing_support::WriteFile(file, text + "\r\n" + settings.regText);
+  return RunZondrelctl(settings.machineRoot, {"reg", "import", file});
+}
 
 bool RelayProcess::Start(const Settings& settings) {
   m_Home = testing_support::MakeTempDir("home") + "/";
-  m_Port = static_cast<unsigned short>(upstream_testing::FreeLoopbackPort());
+  m_Port = settings.port != 0 ? settings.port : static_cast<unsigned short>(upstream_testing::FreeLoopbackPort());
+  if (!platform::ParseDottedAddress(settings.listenAddress, &m_Address)) return false;
+  testing_support::WriteFile(m_Home + "Agents.lst", kRelayAgentsFile);
+  for (const auto& [name, contents] : settings.homeFiles) {
+    std::filesystem::create_directories(std::filesystem::path(m_Home + name).parent_path());
+    testing_support::WriteFile(m_Home + name, contents);
+  }
+  if (!settings.machineRoot.empty()) {
+    if (!WriteMachineSettings(settings)) return false;
+    if (!m_Process.Start({"/usr/bin/env", "ZONDREL_ROOT=" + settings.machineRoot,
+                          testing_support::ProgramPath("zondrel"), "-d"},
+                         m_Home + "console.txt")) {
+      return false;
+    }
+    return WaitUntilRouting();
+  }
   CPRegistry registry;
   registry.SetHomeDirectory(m_Home.c_str());
   registry.SetWebPort(0);
   registry.SetJavaPort(0);
-  registry.SetServerLISTENIPPort(1, ("127.0.0.1," + std::to_string(m_Port)).c_str());
+  registry.SetServerLISTENIPPort(1, (settings.listenAddress + "," + std::to_string(m_Port)).c_str());
   registry.SetRecvTimeout(settings.recvTimeoutSeconds);
   registry.SetServerMaxClientThreads(settings.maxClientThreads);
   if (settings.threadExpireMs != 0) registry.SetThreadExpireTime(settings.threadExpireMs);
@@ -28,16 +79,23 @@ bool RelayProcess::Start(const Settings& settings) {
     registry.SetIPPort(1, ("127.0.0.1," + std::to_string(settings.simulatorPort)).c_str());
   }
   if (settings.configure) settings.configure(registry, m_Home);
-  testing_support::WriteFile(m_Home + "Agents.lst", kRelayAgentsFile);
-  for (const auto& [name, contents] : settings.homeFiles) {
-    std::filesystem::create_directories(std::filesystem::path(m_Home + name).parent_path());
-    testing_support::WriteFile(m_Home + name, contents);
+  if (!settings.regText.empty()) {
+    const std::string file = m_Home + "settings.reg";
+    testing_support::WriteFile(file, "Windows Registry Editor Version 5.00\r\n\r\n" + settings.regText);
+    if (!RunZondrelctl({}, {"reg", "import", file})) return false;
   }
   if (!m_Process.Start({testing_support::ProgramPath("zondrel"), "-d"}, m_Home + "console.txt")) return false;
-  if (!upstream_testing::WaitForPort(m_Port, std::chrono::seconds(20))) return false;
+  return WaitUntilRouting();
+}
+
+bool RelayProcess::WaitUntilRouting() {
+  if (!upstream_testing::WaitForPort(m_Address, m_Port, std::chrono::seconds(20))) return false;
   // The agent list loads on a thread of its own: wait until it routes.
   for (int i = 0; i < 100; ++i) {
-    if (Exchange(m_Port, "GET /KIBO-1/900-1 HTTP/1.0\r\n\r\n").rfind("HTTP/1.0 204 ", 0) == 0) return true;
+    if (upstream_testing::ExchangeWith(0, m_Address, m_Port, "GET /KIBO-1/900-1 HTTP/1.0\r\n\r\n")
+            .rfind("HTTP/1.0 204 ", 0) == 0) {
+      return true;
+    }
     platform::Sleep(50);
   }
   return false;

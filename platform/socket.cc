@@ -17,6 +17,8 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/hosts_file.h"
+
 namespace platform {
 
 namespace {
@@ -161,6 +163,8 @@ std::vector<std::uint32_t> ResolveHost(const std::string& name) {
     addresses.push_back(dotted);
     return addresses;
   }
+  addresses = HostsFileAddresses(name);
+  if (!addresses.empty()) return addresses;
   AddressInfo found = LookUp(name, 0);
   for (addrinfo* a = found.get(); a != nullptr; a = a->ai_next) {
     std::uint32_t value = ntohl(reinterpret_cast<sockaddr_in*>(a->ai_addr)->sin_addr.s_addr);
@@ -174,9 +178,23 @@ std::vector<std::uint32_t> ResolveHost(const std::string& name) {
 std::string OfficialHostName(const std::string& name) {
   std::uint32_t dotted = 0;
   if (ParseDottedAddress(name, &dotted)) return name;
+  const std::vector<std::uint32_t> known = HostsFileAddresses(name);
+  if (!known.empty()) return HostsFileName(known.front());
   AddressInfo found = LookUp(name, AI_CANONNAME);
   if (!found) return {};
   return found->ai_canonname != nullptr ? found->ai_canonname : name;
+}
+
+std::string HostNameOfAddress(std::uint32_t address) {
+  std::string name = HostsFileName(address);
+  if (!name.empty()) return name;
+  sockaddr_in in = ToSockaddr({address, 0});
+  char host[NI_MAXHOST] = {};
+  if (::getnameinfo(reinterpret_cast<sockaddr*>(&in), sizeof(in), host, sizeof(host), nullptr, 0, NI_NAMEREQD) != 0) {
+    t_socket_error = WSAHOST_NOT_FOUND;
+    return {};
+  }
+  return host;
 }
 
 SOCKET TcpSocket() {

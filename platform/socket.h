@@ -67,11 +67,16 @@ struct SocketAddress {
 // "a.b.c.d" → address; false when the text is not a dotted IPv4 address.
 bool ParseDottedAddress(const std::string& text, std::uint32_t* address);
 std::string FormatDottedAddress(std::uint32_t address);
+// Name lookups ask the machine's hosts file (platform/hosts_file.h) first and
+// the system resolver only for names it does not know.
 // Addresses of a host name or dotted text (empty with the error set when unknown).
 std::vector<std::uint32_t> ResolveHost(const std::string& name);
 // The official name the name lookup gives for a host name (a dotted address
 // stays as it is); empty with the error set when unknown.
 std::string OfficialHostName(const std::string& name);
+// The name of an address (a reverse lookup); empty with the error set when
+// it has none.
+std::string HostNameOfAddress(std::uint32_t address);
 
 SOCKET TcpSocket();
 SOCKET UdpSocket();

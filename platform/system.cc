@@ -13,6 +13,7 @@
 #include <cstdlib>
 
 #include "platform/machine.h"
+#include "platform/registry.h"
 
 namespace platform {
 
@@ -59,7 +60,22 @@ std::string GetModuleBaseName() {
   return name;
 }
 
+std::string GetComputerNameSetting() {
+  BYTE buffer[kMaxComputerNameLength + 1] = {};
+  DWORD size = kMaxComputerNameLength;
+  DWORD type = 0;
+  if (RegGetValue(HKEY_LOCAL_MACHINE, kComputerNameKey, kComputerNameValue, &type, buffer, &size) != 0 ||
+      (type != REG_SZ && type != REG_EXPAND_SZ)) {
+    return {};
+  }
+  std::string name(reinterpret_cast<const char*>(buffer), std::min<DWORD>(size, kMaxComputerNameLength));
+  name.resize(name.find('\0') == std::string::npos ? name.size() : name.find('\0'));
+  return name;
+}
+
 std::string GetHostName() {
+  std::string name = GetComputerNameSetting();
+  if (!name.empty()) return name;
   char buffer[256] = {};
   if (::gethostname(buffer, sizeof(buffer) - 1) != 0) return "localhost";
   return buffer;

@@ -14,7 +14,14 @@ std::string GetModuleDirectory();
 // The program's file name without directory and extension ("zondrel").
 std::string GetModuleBaseName();
 
-// The machine's host name (255 characters at most).
+// Where the machine keeps its computer name in its registry (REG_SZ).
+inline constexpr const char* kComputerNameKey = "SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ComputerName";
+inline constexpr const char* kComputerNameValue = "ComputerName";
+inline constexpr DWORD kMaxComputerNameLength = 255;
+// The computer name of the machine's registry; empty when it has none.
+std::string GetComputerNameSetting();
+// The machine's host name (255 characters at most): its computer name, or,
+// without one, the system's host name.
 std::string GetHostName();
 // The kernel's name and release ("Linux 6.1.0"), for Server and User-Agent texts.
 std::string GetSystemNameAndRelease();

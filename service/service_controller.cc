@@ -24,6 +24,8 @@
 #include "platform/service_control.h"
 #include "platform/trace.h"
 #include "poolmgr/pool_manager.h"
+#include "redirect/redirect_agent.h"
+#include "redirect/redirection_house.h"
 #include "service/nt_service.h"
 #include "txlog/transaction_log.h"
 #include "upstream/stream_abort.h"
@@ -85,7 +87,7 @@ DWORD ServiceController::Start(CNTService* service) {
       {"Creating Corporate Data Object", &ServiceController::CreateCorporateData},
       {"Creating Flash Data Object", &ServiceController::CreateFlashHouse},
       {"Creating Notes Data Object", &ServiceController::CreateNotesHouse},
-      {"Creating Redirection Data Object", nullptr},
+      {"Creating Redirection Data Object", &ServiceController::CreateRedirectionDataObject},
       {"Creating Thread Pool", &ServiceController::CreateThreadPool},
       {"Creating the Agents", &ServiceController::CreateAgents},
       {"Creating Performance Monitoring Thread", nullptr},
@@ -133,6 +135,7 @@ DWORD ServiceController::Stop() {
   ReportStop("Destroying Notes Data object");
   m_pNotesHouse.reset();
   ReportStop("Destroying Redirection Data object");
+  DestroyRedirectionDataObject();
   ReportStop("Destroying Administration Connection Manager");
   DestroyAdministrationListener();
   ReportStop("Destroying Service Controller");
@@ -232,6 +235,16 @@ DWORD ServiceController::CreateNotesHouse() {
   return 0;
 }
 
+// The house loads its table (or asks the master for it) on threads of its
+// own; start-up waits a few seconds for it and goes on either way.
+DWORD ServiceController::CreateRedirectionDataObject() {
+  if (!m_pRedirection) {
+    m_pRedirection = std::make_unique<CRedirectionHouse>(*m_pSettings);
+    m_pRedirection->Initialize();
+  }
+  return 0;
+}
+
 DWORD ServiceController::CreateThreadPool() {
   const DWORD depth = std::clamp<DWORD>(m_pSettings->GetServerMaxClientThreads(), 1, kMaxClientThreadsLimit);
   const DWORD expireMs = m_pSettings->GetThreadExpireTime();
@@ -261,6 +274,8 @@ DWORD ServiceController::CreateAgents() {
   };
   make(ePassThroughSlot, kErrPassThroughAgent, [&] { return std::make_unique<CPassThroughAgent>(*m_pSettings); });
   make(eProxySlot, kErrProxyAgent, [&] { return std::make_unique<CProxyAgent>(*m_pSettings); });
+  make(eRedirectSlot, kErrRedirectAgent,
+       [&] { return std::make_unique<CRedirectAgent>(*m_pSettings, m_pRedirection.get()); });
   make(eCorporateSlot, kErrCorpAgent, [&] {
     return std::make_unique<CCorporateAgent>(*m_pSettings, m_pCorporateData.get(), m_pFlashHouse.get());
   });
@@ -270,8 +285,6 @@ DWORD ServiceController::CreateAgents() {
   make(eAdminSlot, kErrAdminAgent, [&] {
     return std::make_unique<CAdminAgent>(*m_pSettings, static_cast<CProxyAgent*>(m_OwnedAgents[eProxySlot].get()));
   });
-  // The redirect agent comes with its own part; until then its categories
-  // are passed through.
   make(eNullSlot, kErrNullAgent, [&] { return std::make_unique<CNullAgent>(*m_pSettings); });
   return code;
 }
@@ -348,6 +361,11 @@ void ServiceController::DestroyAgents() {
     (*m_pAgents)[slot] = nullptr;
     m_OwnedAgents[slot].reset();
   }
+}
+
+void ServiceController::DestroyRedirectionDataObject() {
+  if (m_pRedirection) m_pRedirection->StopThreads();
+  m_pRedirection.reset();
 }
 
 void ServiceController::DestroyTransactionLogAndAgentList() {

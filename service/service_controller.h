@@ -23,6 +23,7 @@ class CFlashHouse;
 class CNotesHouse;
 class CNTService;
 class CPTransactionLog;
+class CRedirectionHouse;
 class QRPoolManager;
 class QRPoolThreadFactory;
 
@@ -85,6 +86,7 @@ class ServiceController {
   CNotesHouse* NotesHouse() const { return m_pNotesHouse.get(); }
   // The administration web server's listener, or null.
   CServiceConnMgr* AdminListener() const { return m_pAdminListener.get(); }
+  CRedirectionHouse* Redirection() const { return m_pRedirection.get(); }
 
  private:
   void ReportStart(const char* text);
@@ -97,6 +99,7 @@ class ServiceController {
   platform::DWORD CreateCorporateData();
   platform::DWORD CreateFlashHouse();
   platform::DWORD CreateNotesHouse();
+  platform::DWORD CreateRedirectionDataObject();
   platform::DWORD CreateThreadPool();
   platform::DWORD CreateAgents();
   platform::DWORD CreateConnectionManagers();
@@ -111,6 +114,7 @@ class ServiceController {
   void DestroyAdministrationListener();
   // The corporate directory, ending in "/"; the home directory when none is set.
   std::string CorporateDirectory() const;
+  void DestroyRedirectionDataObject();
 
   int m_bStarted = 0;
   CNTService* m_pService = nullptr;
@@ -137,4 +141,6 @@ class ServiceController {
   std::unique_ptr<QRPoolManager> m_pAdminPool;
   std::unique_ptr<CServiceConnMgr> m_pAdminListener;
   std::array<std::unique_ptr<CAbstractAgent>, kAgentSlotCount> m_OwnedAgents;
+  // The redirection table and its map; the redirect agent borrows it.
+  std::unique_ptr<CRedirectionHouse> m_pRedirection;
 };

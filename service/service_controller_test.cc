@@ -82,6 +82,8 @@ TEST(ServiceController, BuildsAndTakesDownTheClientPoolAgentsAndListeners) {
   EXPECT_NE(controller.Agents()[eNullSlot], nullptr);
   EXPECT_NE(controller.Agents()[eProxySlot], nullptr);
   EXPECT_NE(controller.Agents()[eAdminSlot], nullptr);
+  EXPECT_NE(controller.Agents()[eRedirectSlot], nullptr);
+  EXPECT_NE(controller.Redirection(), nullptr);
   ASSERT_EQ(controller.ListenerCount(), 2u);
   EXPECT_EQ(controller.Listener(1)->Port(), second);
 
@@ -157,6 +159,7 @@ TEST(ServiceController, StopGivesRequestsUnderWayTheGracePeriodThenClosesTheList
   EXPECT_EQ(controller.ListenerCount(), 0u);
   EXPECT_EQ(controller.AgentList(), nullptr);
   EXPECT_EQ(controller.Agents()[ePassThroughSlot], nullptr);
+  EXPECT_EQ(controller.Redirection(), nullptr);
 }
 
 }  // namespace

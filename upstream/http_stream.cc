@@ -26,9 +26,32 @@ unsigned UsablePort(platform::DWORD port) { return port <= 65535 ? port : 0; }
 
 }  // namespace
 
+namespace upstream {
+
+std::uint32_t OutgoingAddress(CPRegistry& settings) {
+  constexpr platform::DWORD kMostEntries = 64;
+  const platform::DWORD count = std::min<platform::DWORD>(settings.GetServerNoOfListenThreads(), kMostEntries);
+  std::uint32_t chosen = 0;
+  for (platform::DWORD i = 1; i <= count; ++i) {
+    const std::string entry = settings.GetServerLISTENIPPort(i);
+    const std::size_t comma = entry.find(',');
+    std::uint32_t address = 0;
+    if (comma == std::string::npos ||
+        !platform::ParseDottedAddress(std::string(net::TrimBlanks(std::string_view(entry).substr(0, comma))), &address) ||
+        address == 0 || (chosen != 0 && chosen != address)) {
+      return 0;
+    }
+    chosen = address;
+  }
+  return chosen;
+}
+
+}  // namespace upstream
+
 CPHTTPStream::CPHTTPStream(const CPRegistry& settings) : m_Settings(settings) {
   m_RecvTimeout = m_Settings.GetRecvTimeout();
   m_ConnectTimeout = m_Settings.GetConnectTimeout();
+  m_LocalAddress = upstream::OutgoingAddress(m_Settings);
   m_ProxyHost = std::string(net::TrimBlanks(m_Settings.GetProxyHost()));
   m_ProxyPort = UsablePort(m_Settings.GetProxyPort());
   m_UseProxy = m_ProxyPort > 0 && !m_ProxyHost.empty();
@@ -90,6 +113,11 @@ int CPHTTPStream::Open(const std::string& host, unsigned port) {
   m_Socket = socket;
   platform::SetReuseAddress(socket, true);
   platform::SetDontLinger(socket, true);
+  // Peers see who is asking: the address this relay listens on.
+  if (m_LocalAddress != 0 && platform::Bind(socket, {m_LocalAddress, 0}) != 0) {
+    trace(trace_bits::kNetwork, "CPHTTPStream::Open() unable to bind to %s, error=%d\n",
+          platform::FormatDottedAddress(m_LocalAddress).c_str(), platform::WSAGetLastError());
+  }
 
   platform::SocketAddress dial = m_Target;
   std::string dialHost = host;

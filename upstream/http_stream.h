@@ -11,11 +11,20 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "config/cp_registry.h"
 #include "platform/socket.h"
 #include "platform/types.h"
+
+namespace upstream {
+// The address a relay's outgoing connections are made from: the one address
+// its Comm\LISTEN<n> entries name, when every entry names that same
+// specific address ("address,port"); else 0 (the system chooses). A slave
+// can then tell its master's posts from anyone else's.
+std::uint32_t OutgoingAddress(CPRegistry& settings);
+}  // namespace upstream
 
 // What OpenAndGetHeader reports about the server that answered.
 struct CUpstreamResult {
@@ -96,6 +105,8 @@ class CPHTTPStream {
   platform::SOCKET m_Socket = platform::kInvalidSocket;
   platform::DWORD m_RecvTimeout;
   platform::DWORD m_ConnectTimeout;
+  // The address outgoing connections are made from (0: the system's choice).
+  std::uint32_t m_LocalAddress = 0;
   CPRegistry m_Settings;
   std::string m_ProxyHost;
   unsigned m_ProxyPort = 0;

@@ -89,11 +89,13 @@ unsigned FreeLoopbackPort() {
   return local.port;
 }
 
-bool WaitForPort(unsigned port, std::chrono::milliseconds limit) {
+bool WaitForPort(unsigned port, std::chrono::milliseconds limit) { return WaitForPort(0x7F000001, port, limit); }
+
+bool WaitForPort(std::uint32_t address, unsigned port, std::chrono::milliseconds limit) {
   const auto deadline = Clock::now() + limit;
   while (Clock::now() < deadline) {
     platform::SOCKET s = platform::TcpSocket();
-    const int connected = platform::Connect(s, {0x7F000001, static_cast<std::uint16_t>(port)}, 500);
+    const int connected = platform::Connect(s, {address, static_cast<std::uint16_t>(port)}, 500);
     platform::CloseSocket(s);
     if (connected == 0) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -152,9 +154,15 @@ bool Simulator::Set(const std::string& option, const std::string& value) {
 }
 
 std::string Exchange(unsigned port, const std::string& request, std::chrono::milliseconds limit) {
+  return ExchangeWith(0, 0x7F000001, port, request, limit);
+}
+
+std::string ExchangeWith(std::uint32_t from, std::uint32_t to, unsigned port, const std::string& request,
+                         std::chrono::milliseconds limit) {
   std::string answer;
   platform::SOCKET s = platform::TcpSocket();
-  if (platform::Connect(s, {0x7F000001, static_cast<std::uint16_t>(port)}, 5000) != 0) {
+  if ((from != 0 && platform::Bind(s, {from, 0}) != 0) ||
+      platform::Connect(s, {to, static_cast<std::uint16_t>(port)}, 5000) != 0) {
     platform::CloseSocket(s);
     return answer;
   }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,8 @@ class PeerProcess {
 unsigned FreeLoopbackPort();
 // Waits until 127.0.0.1:port accepts a connection, at most `limit`.
 bool WaitForPort(unsigned port, std::chrono::milliseconds limit = std::chrono::seconds(10));
+// The same for another loopback address (host byte order).
+bool WaitForPort(std::uint32_t address, unsigned port, std::chrono::milliseconds limit = std::chrono::seconds(10));
 // The full path of a program in PATH or the system's sbin folders; empty
 // when it is not installed.
 std::string FindProgram(const std::string& name);
@@ -66,5 +69,9 @@ class Simulator {
 // back before it closes (at most `limit` of waiting).
 std::string Exchange(unsigned port, const std::string& request,
                      std::chrono::milliseconds limit = std::chrono::seconds(10));
+// The same from the local address `from` (0: the system's choice) to `to`
+// (host byte order), both on loopback.
+std::string ExchangeWith(std::uint32_t from, std::uint32_t to, unsigned port, const std::string& request,
+                         std::chrono::milliseconds limit = std::chrono::seconds(10));
 
 }  // namespace upstream_testing

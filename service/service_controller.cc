@@ -14,6 +14,7 @@
 #include "channels/corporate_agent.h"
 #include "channels/corporate_data.h"
 #include "channels/flash_house.h"
+#include "channels/java_protocol.h"
 #include "channels/notes_agent.h"
 #include "channels/notes_house.h"
 #include "conn/conn_mgr.h"
@@ -94,7 +95,7 @@ DWORD ServiceController::Start(CNTService* service) {
       {"Creating Connection Managers", &ServiceController::CreateConnectionManagers},
       {"Creating Beacon Reader", nullptr},
       {"Creating Heart Beat", nullptr},
-      {"Creating Java Connection Manager", nullptr},
+      {"Creating Java Connection Manager", &ServiceController::CreateJavaListener},
   };
   for (const Step& step : kSteps) {
     ReportStart(step.text);
@@ -128,6 +129,7 @@ DWORD ServiceController::Stop() {
   ReportStop("Destroying Transaction Log and Agents List");
   DestroyTransactionLogAndAgentList();
   ReportStop("Destroying Java Connection Manager");
+  DestroyJavaListener();
   ReportStop("Destroying Corporate Data Object");
   m_pCorporateData.reset();
   ReportStop("Destroying Flash data object");
@@ -169,36 +171,67 @@ DWORD ServiceController::CreateTransactionLogAndAgentList() {
   return 0;
 }
 
+namespace {
+
+// A pooled listener of the administration side: its pool of connection
+// threads, opened and cleaned as the administration pools are, and the
+// listener on Admin\ListenAddress. 0, or `failure` when it does not listen.
+template <typename Service>
+DWORD StartServiceListener(CPRegistry& settings, DWORD port, int depth, Service* service,
+                           std::unique_ptr<QRPoolThreadFactory>& factory, std::unique_ptr<QRPoolManager>& pool,
+                           std::unique_ptr<CServiceConnMgr>& listener, DWORD failure) {
+  factory = std::make_unique<CConnectionThreadFactory>();
+  pool = std::make_unique<QRPoolManager>(factory.get(), ServiceController::kAdminPoolDeadbeatMs,
+                                         settings.GetThreadExpireTime(), ServiceController::kClientPoolLowWater);
+  pool->OpenPool(depth, 0);
+  pool->StartPoolCleaner(ServiceController::kAdminPoolCleanerMs);
+  listener = std::make_unique<CServiceConnMgr>(pool.get(), service);
+  // Administration stays on this machine unless opened on purpose.
+  const std::string address = settings.GetAdminListenAddress();
+  const int started = listener->Start(static_cast<unsigned short>(port), ServiceController::kAdminRecvTimeoutSeconds,
+                                      nullptr, nullptr, nullptr, nullptr, address.c_str());
+  if (started == 0) return 0;
+  trace(trace_bits::kHttp, "ServiceController: no administration listener on %s port %u: %d\n", address.c_str(), port,
+        started);
+  return failure;
+}
+
+void StopServiceListener(std::unique_ptr<QRPoolThreadFactory>& factory, std::unique_ptr<QRPoolManager>& pool,
+                         std::unique_ptr<CServiceConnMgr>& listener) {
+  if (listener) listener->Shutdown();
+  if (pool) pool->ClosePoolEasy();
+  listener.reset();
+  pool.reset();
+  factory.reset();
+}
+
+}  // namespace
+
 DWORD ServiceController::CreateAdministrationListener() {
   const DWORD port = m_pSettings->GetWebPort();
-  const DWORD expireMs = m_pSettings->GetThreadExpireTime();
   if (port == 0 || port > 65535 || m_pAdminListener) return 0;
   m_pAdminServer = std::make_unique<CAdminServer>(*m_pSettings, kAdminRecvTimeoutSeconds);
-  m_pAdminFactory = std::make_unique<CConnectionThreadFactory>();
-  m_pAdminPool = std::make_unique<QRPoolManager>(m_pAdminFactory.get(), kAdminPoolDeadbeatMs, expireMs,
-                                                 kClientPoolLowWater);
-  m_pAdminPool->OpenPool(kAdminPoolDepth, 0);
-  m_pAdminPool->StartPoolCleaner(kAdminPoolCleanerMs);
-  m_pAdminListener = std::make_unique<CServiceConnMgr>(m_pAdminPool.get(), m_pAdminServer.get());
-  // Administration stays on this machine unless opened on purpose.
-  const std::string address = m_pSettings->GetAdminListenAddress();
-  const int started = m_pAdminListener->Start(static_cast<unsigned short>(port), kAdminRecvTimeoutSeconds, nullptr,
-                                              nullptr, nullptr, nullptr, address.c_str());
-  if (started != 0) {
-    trace(trace_bits::kHttp, "ServiceController: the administration listener on %s port %u did not start: %d\n",
-          address.c_str(), port, started);
-    return kErrAdminListener;
-  }
-  return 0;
+  return StartServiceListener(*m_pSettings, port, kAdminPoolDepth, m_pAdminServer.get(), m_pAdminFactory,
+                              m_pAdminPool, m_pAdminListener, kErrAdminListener);
 }
 
 void ServiceController::DestroyAdministrationListener() {
-  if (m_pAdminListener) m_pAdminListener->Shutdown();
-  if (m_pAdminPool) m_pAdminPool->ClosePoolEasy();
-  m_pAdminListener.reset();
-  m_pAdminPool.reset();
-  m_pAdminFactory.reset();
+  StopServiceListener(m_pAdminFactory, m_pAdminPool, m_pAdminListener);
   m_pAdminServer.reset();
+}
+
+DWORD ServiceController::CreateJavaListener() {
+  const DWORD port = m_pSettings->GetJavaPort();
+  if (port == 0 || port > 65535 || m_pJavaListener) return 0;
+  m_pJavaProtocol = std::make_unique<CJavaProtocol>(*m_pSettings, m_pCorporateData.get(), m_pRedirection.get(),
+                                                    m_pFlashHouse.get());
+  return StartServiceListener(*m_pSettings, port, kJavaPoolDepth, m_pJavaProtocol.get(), m_pJavaFactory,
+                              m_pJavaPool, m_pJavaListener, kErrJavaListener);
+}
+
+void ServiceController::DestroyJavaListener() {
+  StopServiceListener(m_pJavaFactory, m_pJavaPool, m_pJavaListener);
+  m_pJavaProtocol.reset();
 }
 
 std::string ServiceController::CorporateDirectory() const {

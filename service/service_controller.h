@@ -15,6 +15,7 @@
 
 class CAbstractAgent;
 class CAdminServer;
+class CJavaProtocol;
 class CServiceConnMgr;
 class CAgentList;
 class CConnMgr;
@@ -59,6 +60,7 @@ class ServiceController {
   // The administration listeners: pool depth, the deadbeat time and cleaner
   // interval of their pools, and the receive timeout of their requests.
   static constexpr int kAdminPoolDepth = 30;
+  static constexpr int kJavaPoolDepth = 20;
   static constexpr platform::DWORD kAdminPoolDeadbeatMs = 1200000;
   static constexpr platform::DWORD kAdminPoolCleanerMs = 600000;
   static constexpr platform::DWORD kAdminRecvTimeoutSeconds = 40;
@@ -86,6 +88,7 @@ class ServiceController {
   CNotesHouse* NotesHouse() const { return m_pNotesHouse.get(); }
   // The administration web server's listener, or null.
   CServiceConnMgr* AdminListener() const { return m_pAdminListener.get(); }
+  CServiceConnMgr* JavaListener() const { return m_pJavaListener.get(); }
   CRedirectionHouse* Redirection() const { return m_pRedirection.get(); }
 
  private:
@@ -96,6 +99,7 @@ class ServiceController {
   // Start steps.
   platform::DWORD CreateTransactionLogAndAgentList();
   platform::DWORD CreateAdministrationListener();
+  platform::DWORD CreateJavaListener();
   platform::DWORD CreateCorporateData();
   platform::DWORD CreateFlashHouse();
   platform::DWORD CreateNotesHouse();
@@ -112,6 +116,7 @@ class ServiceController {
   void DestroyAgents();
   void DestroyTransactionLogAndAgentList();
   void DestroyAdministrationListener();
+  void DestroyJavaListener();
   // The corporate directory, ending in "/"; the home directory when none is set.
   std::string CorporateDirectory() const;
   void DestroyRedirectionDataObject();
@@ -140,6 +145,11 @@ class ServiceController {
   std::unique_ptr<QRPoolThreadFactory> m_pAdminFactory;
   std::unique_ptr<QRPoolManager> m_pAdminPool;
   std::unique_ptr<CServiceConnMgr> m_pAdminListener;
+  // The Java administration protocol: the same for its port.
+  std::unique_ptr<CJavaProtocol> m_pJavaProtocol;
+  std::unique_ptr<QRPoolThreadFactory> m_pJavaFactory;
+  std::unique_ptr<QRPoolManager> m_pJavaPool;
+  std::unique_ptr<CServiceConnMgr> m_pJavaListener;
   std::array<std::unique_ptr<CAbstractAgent>, kAgentSlotCount> m_OwnedAgents;
   // The redirection table and its map; the redirect agent borrows it.
   std::unique_ptr<CRedirectionHouse> m_pRedirection;

@@ -6,6 +6,7 @@
 
 #include "tools/admin_command.h"
 #include "tools/event_command.h"
+#include "tools/java_command.h"
 #include "tools/eventlog_command.h"
 #include "tools/reg_command.h"
 
@@ -47,6 +48,12 @@ The machine is the directory named by ZONDREL_ROOT (/var/lib/zondrel when unset)
       Sets the administration web server's password for USER, read from
       standard input (one line, not shown on a terminal); an empty line
       removes the password.
+  zondrelctl java [--host ADDRESS] [--port PORT] COMMAND [FILE]
+      Talks to a relay's Java administration port (Admin\JavaPort of this
+      machine unless --port; 127.0.0.1 unless --host). COMMAND: get-flash,
+      put-flash FILE, get-corp, put-corp FILE (groups inline), get-groups,
+      animations, corp-enabled, get-redirect, put-redirect FILE. What the
+      relay sends goes to standard output.
   zondrelctl --help
       Prints this text.
 
@@ -67,6 +74,7 @@ int main(int argc, char** argv) {
   if (command == "event") return zondrelctl::RunEventCommand(args);
   if (command == "eventlog") return zondrelctl::RunEventLogCommand(args);
   if (command == "admin") return zondrelctl::RunAdminCommand(args);
+  if (command == "java") return zondrelctl::RunJavaCommand(args);
   std::cerr << "ERROR: Unknown command \"" << command << "\". Type \"zondrelctl --help\" for usage.\n";
   return 1;
 }

@@ -16,20 +16,6 @@
 #include "txlog/transaction_log.h"
 #include "txlog/transaction_log_entry.h"
 
-namespace {
-
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return lower;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && net::EqualsNoCase(text.substr(0, prefix.size()), prefix);
-}
-
-}  // namespace
-
 CAdminServer::CAdminServer(const CPRegistry& settings, platform::DWORD timeoutSeconds)
     : m_Settings(settings), m_TimeoutSeconds(timeoutSeconds) {
   m_Handlers[kErrorHandler] = std::make_unique<CErrorAgent>();
@@ -58,17 +44,17 @@ void CAdminServer::SetHandler(std::size_t slot, std::unique_ptr<CRequestAgent> h
 }
 
 void CAdminServer::AddPath(std::string path, int handler) {
-  const std::string key = Lower(path);
-  std::erase_if(m_Paths, [&](const auto& entry) { return Lower(entry.first) == key; });
+  const std::string key = net::LowerCase(path);
+  std::erase_if(m_Paths, [&](const auto& entry) { return net::LowerCase(entry.first) == key; });
   const auto at =
-      std::find_if(m_Paths.begin(), m_Paths.end(), [&](const auto& entry) { return Lower(entry.first) > key; });
+      std::find_if(m_Paths.begin(), m_Paths.end(), [&](const auto& entry) { return net::LowerCase(entry.first) > key; });
   m_Paths.insert(at, {std::move(path), handler});
 }
 
 int CAdminServer::HandlerFor(std::string_view path) const {
   for (auto entry = m_Paths.rbegin(); entry != m_Paths.rend(); ++entry) {
     const std::string& prefix = entry->first;
-    if (path.size() < prefix.size() || !StartsWithNoCase(path, prefix)) continue;
+    if (path.size() < prefix.size() || !net::StartsWithNoCase(path, prefix)) continue;
     if (path.size() == prefix.size() || path[prefix.size()] == '/') {
       const int handler = entry->second;
       return handler >= 0 && static_cast<std::size_t>(handler) < kHandlerSlots && m_Handlers[handler] ? handler

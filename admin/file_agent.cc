@@ -22,16 +22,6 @@ constexpr std::string_view kAuthorization = "Authorization: Basic";
 constexpr const char* kAuthBody =
     "<BODY><H1>Authentication required to access the Zondrel Administration Server</H1></BODY>\n";
 
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return lower;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && net::EqualsNoCase(text.substr(0, prefix.size()), prefix);
-}
-
 std::string WithSlash(std::string directory) {
   if (directory.empty() || directory.back() != '/') directory += '/';
   return directory;
@@ -74,17 +64,17 @@ CFileAgent::CFileAgent(const CPRegistry& settings) : m_Settings(settings) {
 
 void CFileAgent::AddEntry(std::string virtualPath, std::string directory) {
   while (!virtualPath.empty() && virtualPath.back() == '/') virtualPath.pop_back();
-  const std::string key = Lower(virtualPath);
-  std::erase_if(m_Entries, [&](const Entry& entry) { return Lower(entry.virtualPath) == key; });
+  const std::string key = net::LowerCase(virtualPath);
+  std::erase_if(m_Entries, [&](const Entry& entry) { return net::LowerCase(entry.virtualPath) == key; });
   const auto at = std::find_if(m_Entries.begin(), m_Entries.end(),
-                               [&](const Entry& entry) { return Lower(entry.virtualPath) > key; });
+                               [&](const Entry& entry) { return net::LowerCase(entry.virtualPath) > key; });
   m_Entries.insert(at, Entry{std::move(virtualPath), std::move(directory)});
 }
 
 const CFileAgent::Entry* CFileAgent::FindEntry(std::string_view path) const {
   for (auto entry = m_Entries.rbegin(); entry != m_Entries.rend(); ++entry) {
     const std::string& virtualPath = entry->virtualPath;
-    if (virtualPath.size() > path.size() || !StartsWithNoCase(path, virtualPath)) continue;
+    if (virtualPath.size() > path.size() || !net::StartsWithNoCase(path, virtualPath)) continue;
     if (path.size() == virtualPath.size() || path[virtualPath.size()] == '/') return &*entry;
   }
   return nullptr;
@@ -134,7 +124,7 @@ bool CFileAgent::IsAuthorised(const CHTTPRequestMessage& request) const {
   const std::string stored = settings.GetAdminPassword();
   if (stored.empty()) return true;
   for (const std::string& line : request.HeaderLines()) {
-    if (!StartsWithNoCase(line, kAuthorization)) continue;
+    if (!net::StartsWithNoCase(line, kAuthorization)) continue;
     const std::string_view credentials = net::TrimBlanks(std::string_view(line).substr(kAuthorization.size()));
     return CKiboFolder::Base64Decode(credentials) == admin_password::Recover(stored);
   }

@@ -1,5 +1,7 @@
 #include "base/text_scan.h"
 
+#include <cctype>
+
 #include <charconv>
 #include <cstring>
 #include <cstddef>
@@ -81,6 +83,22 @@ bool FindLine(const char* start, std::size_t window, std::size_t& rawLength, std
   text = std::string_view(start, rawLength - 1);
   if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
   return true;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
+}
+
+std::string LowerCase(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower;
+}
+
+std::string UpperCase(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return upper;
 }
 
 }  // namespace net

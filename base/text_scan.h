@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace net {
@@ -20,6 +21,11 @@ std::uint32_t ScanUnsigned(std::string_view text);
 double ScanDecimal(std::string_view text);
 
 bool EqualsNoCase(std::string_view a, std::string_view b);
+// Whether `text` begins with `prefix`, case ignored.
+bool StartsWithNoCase(std::string_view text, std::string_view prefix);
+// `text` in lower (upper) case, ASCII letters only.
+std::string LowerCase(std::string_view text);
+std::string UpperCase(std::string_view text);
 // `text` without blanks and tabs at either end.
 std::string_view TrimBlanks(std::string_view text);
 

@@ -23,21 +23,7 @@ LOGO_PATH='/KIBO-1/66816-1?dvlogo_file'
 . "$(dirname "$0")/ab_compare.sh"
 require_programs ab nginx curl python3
 
-export ZONDREL_ROOT
-ZONDREL_ROOT=$(mktemp -d /tmp/zondrel-corp-bench-XXXXXX)
-SIM_PID=""
-RELAY_PID=""
-NGINX_PID=""
-cleanup() {
-  for pid in "$RELAY_PID" "$NGINX_PID" "$SIM_PID"; do
-    [ -z "$pid" ] || kill "$pid" 2>/dev/null || true
-  done
-  for pid in "$RELAY_PID" "$NGINX_PID" "$SIM_PID"; do
-    [ -z "$pid" ] || wait "$pid" 2>/dev/null || true
-  done
-  rm -rf "$ZONDREL_ROOT"
-}
-trap cleanup EXIT
+use_bench_machine corp-bench
 
 # --- the channel: corp.dat with two groups of 10 documents, a 100 KB logo --------
 CORP="$ZONDREL_ROOT/home/corp"

@@ -28,21 +28,7 @@ ADMIN_CATEGORY=2000
 . "$(dirname "$0")/ab_compare.sh"
 require_programs ab nginx curl python3
 
-export ZONDREL_ROOT
-ZONDREL_ROOT=$(mktemp -d /tmp/zondrel-cache-bench-XXXXXX)
-SIM_PID=""
-RELAY_PID=""
-NGINX_PID=""
-cleanup() {
-  for pid in "$RELAY_PID" "$NGINX_PID" "$SIM_PID"; do
-    [ -z "$pid" ] || kill "$pid" 2>/dev/null || true
-  done
-  for pid in "$RELAY_PID" "$NGINX_PID" "$SIM_PID"; do
-    [ -z "$pid" ] || wait "$pid" 2>/dev/null || true
-  done
-  rm -rf "$ZONDREL_ROOT"
-}
-trap cleanup EXIT
+use_bench_machine cache-bench
 
 sim_set() { curl -s "http://127.0.0.1:$SIM_PORT/dcsim/set/$1/$2" >/dev/null; }
 sim_requests() { curl -s "http://127.0.0.1:$SIM_PORT/dcsim/stats" | awk -F= '$1 == "requests" {print $2}'; }

@@ -18,38 +18,11 @@ REDIRECT_PATH=/KIBO-1/66560-1
 . "$(dirname "$0")/ports.sh"
 # shellcheck source=relay_setup.sh
 . "$(dirname "$0")/relay_setup.sh"
+# shellcheck source=ab_compare.sh
+. "$(dirname "$0")/ab_compare.sh"
 require_programs ab nginx curl
-NGINX=$(command -v nginx || echo /usr/sbin/nginx)
 
-export ZONDREL_ROOT
-ZONDREL_ROOT=$(mktemp -d /tmp/zondrel-redirect-bench-XXXXXX)
-SIM_PID=""
-RELAY_PID=""
-NGINX_PID=""
-cleanup() {
-  for pid in "$RELAY_PID" "$NGINX_PID" "$SIM_PID"; do
-    [ -z "$pid" ] || kill "$pid" 2>/dev/null || true
-  done
-  for pid in "$RELAY_PID" "$NGINX_PID" "$SIM_PID"; do
-    [ -z "$pid" ] || wait "$pid" 2>/dev/null || true
-  done
-  rm -rf "$ZONDREL_ROOT"
-}
-trap cleanup EXIT
-
-ab_run() {  # port requests → "<requests/s> <p50 ms> <p99 ms>"
-  local out failed non2xx
-  out=$(ab -n "$2" -c "$CONCURRENCY" "http://127.0.0.1:$1$REDIRECT_PATH" 2>&1)
-  failed=$(awk '/^Failed requests:/ {print $3}' <<<"$out")
-  non2xx=$(awk '/^Non-2xx responses:/ {print $3}' <<<"$out")
-  if [ "${failed:-1}" != "0" ] || [ -n "$non2xx" ]; then
-    echo "ab against port $1: failed ${failed:-?}, non-2xx ${non2xx:-0}" >&2
-    echo "$out" >&2
-    return 1
-  fi
-  awk '/^Requests per second:/ {rate = $4} $1 == "50%" {p50 = $2} $1 == "99%" {p99 = $2}
-       END {print rate, p50, p99}' <<<"$out"
-}
+use_bench_machine redirect-bench
 
 # --- the relay, master of a table of its own ----------------------------------
 start_simulator
@@ -77,48 +50,7 @@ for _ in $(seq 1 50); do
   sleep 0.1
 done
 BODY_BYTES=$(stat -c %s "$ZONDREL_ROOT/nginx/www$REDIRECT_PATH")
-chmod o+x "$ZONDREL_ROOT"
-chmod -R o+rX "$ZONDREL_ROOT/nginx"
-NGINX_PORT=$(free_port)
-cat >"$ZONDREL_ROOT/nginx/nginx.conf" <<EOF2
-worker_processes auto;
-daemon off;
-pid $ZONDREL_ROOT/nginx/nginx.pid;
-error_log $ZONDREL_ROOT/nginx/error.log;
-events { worker_connections 1024; }
-http {
-  access_log $ZONDREL_ROOT/nginx/access.log;
-  client_body_temp_path $ZONDREL_ROOT/nginx/body;
-  proxy_temp_path $ZONDREL_ROOT/nginx/proxy;
-  fastcgi_temp_path $ZONDREL_ROOT/nginx/fastcgi;
-  uwsgi_temp_path $ZONDREL_ROOT/nginx/uwsgi;
-  scgi_temp_path $ZONDREL_ROOT/nginx/scgi;
-  default_type application/octet-stream;
-  sendfile on;
-  server {
-    listen 127.0.0.1:$NGINX_PORT;
-    root $ZONDREL_ROOT/nginx/www;
-  }
-}
-EOF2
-"$NGINX" -c "$ZONDREL_ROOT/nginx/nginx.conf" -p "$ZONDREL_ROOT/nginx" >"$ZONDREL_ROOT/nginx/stdout.txt" 2>&1 &
-NGINX_PID=$!
-wait_for_port "$NGINX_PORT"
+start_nginx
 
-# --- measured: a warm-up each, then two alternating runs each, the better counts --
-ab_run "$RELAY_PORT" 2000 >/dev/null
-ab_run "$NGINX_PORT" 2000 >/dev/null
-best() { awk '{ if ($1 > best) { best = $1; line = $0 } } END {print line}'; }
-RELAY_RUNS=""
-NGINX_RUNS=""
-for _ in 1 2; do
-  RELAY_RUNS+="$(ab_run "$RELAY_PORT" "$REQUESTS")"$'\n'
-  NGINX_RUNS+="$(ab_run "$NGINX_PORT" "$REQUESTS")"$'\n'
-done
-read -r RELAY_RATE RELAY_P50 RELAY_P99 <<<"$(best <<<"$RELAY_RUNS")"
-read -r NGINX_RATE NGINX_P50 NGINX_P99 <<<"$(best <<<"$NGINX_RUNS")"
 echo
-echo "redirection answer of $BODY_BYTES body bytes, $REQUESTS requests, ab -c $CONCURRENCY, HTTP/1.0, no keep-alive"
-printf '   relay: %10s requests/s   p50 %4s ms   p99 %4s ms\n' "$RELAY_RATE" "$RELAY_P50" "$RELAY_P99"
-printf '   nginx: %10s requests/s   p50 %4s ms   p99 %4s ms\n' "$NGINX_RATE" "$NGINX_P50" "$NGINX_P99"
-awk -v r="$RELAY_RATE" -v n="$NGINX_RATE" 'BEGIN {printf "   ratio relay/nginx: %.3f (goal >= 1.0)\n", r / n}'
+compare_with_nginx "redirection answer of $BODY_BYTES body bytes" "$REQUESTS" "$REDIRECT_PATH"

@@ -21,10 +21,6 @@ namespace {
 
 constexpr DWORD kStopSeconds = 15;
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && net::EqualsNoCase(text.substr(0, prefix.size()), prefix);
-}
-
 bool SameBytes(const std::vector<char>& image, const char* bytes, std::size_t length) {
   return image.size() == length && (length == 0 || std::equal(image.begin(), image.end(), bytes));
 }
@@ -75,7 +71,7 @@ void CGenericHouse::StopInitialization() {
 }
 
 bool CGenericHouse::IsURL(std::string_view source) {
-  return StartsWithNoCase(source, "http:") || StartsWithNoCase(source, "www.");
+  return net::StartsWithNoCase(source, "http:") || net::StartsWithNoCase(source, "www.");
 }
 
 DWORD CGenericHouse::CInitThread::WorkerThreadRun() {
@@ -176,7 +172,7 @@ int CGenericHouse::WriteToDisk(bool toLocalPath) {
   CSharedLock hold(m_Lock);
   const std::string& destination = toLocalPath || IsURL(m_Source) ? m_LocalPath : m_Source;
   // A URL without a separate local path has no file to write to.
-  if (!m_Initialized || !m_HasImage || StartsWithNoCase(destination, "http:")) {
+  if (!m_Initialized || !m_HasImage || net::StartsWithNoCase(destination, "http:")) {
     trace(trace_bits::kHouse, "GenericHouse: (%s) Unable to write to disk.\n", m_Source.c_str());
     return -1;
   }

@@ -13,12 +13,6 @@
 namespace notes_expansion {
 namespace {
 
-std::string Upper(std::string_view text) {
-  std::string upper(text);
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return upper;
-}
-
 // Lines separated by CR and/or LF; empty lines dropped.
 std::vector<std::string> SplitLines(std::string_view text) {
   std::vector<std::string> lines;
@@ -87,7 +81,7 @@ std::string Expand(std::string_view image, const std::string& notesDirectory, co
     const std::size_t equals = lines[i].find('=');
     if (equals != std::string::npos) {
       const std::string_view line(lines[i]);
-      const std::string key = Upper(net::TrimBlanks(line.substr(0, equals)));
+      const std::string key = net::UpperCase(net::TrimBlanks(line.substr(0, equals)));
       const std::string value(net::TrimBlanks(line.substr(equals + 1)));
       if (key == "DV_FILE" || key == "DV_LOGO" || key == "AD_LOGO") {
         std::string& path = key == "DV_FILE" ? named.dvFile : key == "DV_LOGO" ? named.dvLogo : named.adLogo;

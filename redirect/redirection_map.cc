@@ -23,12 +23,6 @@ std::uint64_t MapKey(std::uint32_t address, int length) {
   return (static_cast<std::uint64_t>(address & redirect::MaskFor(length)) << 6) | static_cast<std::uint64_t>(length);
 }
 
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return lower;
-}
-
 // The marks of a data line's cells after the key, one per server column.
 std::string ReadAssignment(const std::vector<std::string_view>& cells, std::size_t servers) {
   std::string assignment;
@@ -213,7 +207,7 @@ int CRedirectionMap::SetRedirectCsv(const char* bytes, DWORD length) {
       const std::size_t comma = line.find(',');
       const std::string_view keyText = net::TrimBlanks(line.substr(0, comma));
       if (keyText.empty() || keyText.size() > redirect::kMaxCellLength) continue;
-      const std::string key = Lower(keyText);
+      const std::string key = net::LowerCase(keyText);
       const std::vector<std::string_view> cells = redirect::SplitCells(line);
       const std::string assignment = ReadAssignment(cells, m_Servers.size());
       if (key == kAllOthers) {

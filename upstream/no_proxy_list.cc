@@ -1,5 +1,7 @@
 #include "upstream/no_proxy_list.h"
 
+#include "base/text_scan.h"
+
 #include <cctype>
 #include <string>
 
@@ -9,12 +11,6 @@ namespace upstream {
 namespace {
 
 constexpr std::string_view kSeparators = " ;\n\t\r";
-
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
 
 // The pieces between the asterisks must appear in order; the first must
 // start the name unless the pattern starts with "*", the last must end it
@@ -47,14 +43,14 @@ bool GlobMatches(std::string_view pattern, std::string_view name) {
 }  // namespace
 
 bool MatchesNoProxyList(std::string_view list, std::string_view host) {
-  const std::string name = Lower(host);
+  const std::string name = net::LowerCase(host);
   std::size_t start = 0;
   while (start < list.size()) {
     start = list.find_first_not_of(kSeparators, start);
     if (start == std::string_view::npos) break;
     std::size_t end = list.find_first_of(kSeparators, start);
     if (end == std::string_view::npos) end = list.size();
-    if (GlobMatches(Lower(list.substr(start, end - start)), name)) return true;
+    if (GlobMatches(net::LowerCase(list.substr(start, end - start)), name)) return true;
     start = end;
   }
   return false;

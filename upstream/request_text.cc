@@ -30,10 +30,6 @@ bool AnyHeaderLine(std::string_view text, Visit visit) {
   return false;
 }
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && net::EqualsNoCase(text.substr(0, prefix.size()), prefix);
-}
-
 }  // namespace
 
 bool InsertHeaderLine(std::string& request, std::string_view line) {
@@ -47,7 +43,7 @@ bool InsertHeaderLine(std::string& request, std::string_view line) {
 
 bool HasBasicCredentials(std::string_view request, std::string_view name) {
   return AnyHeaderLine(request, [name](std::string_view lineName, std::string_view value) {
-    return net::EqualsNoCase(lineName, name) && StartsWithNoCase(value, "Basic ");
+    return net::EqualsNoCase(lineName, name) && net::StartsWithNoCase(value, "Basic ");
   });
 }
 
@@ -76,7 +72,7 @@ std::string BasicCredentials(std::string_view user, std::string_view password) {
 RedirectTarget ParseRedirectLocation(std::string_view header, std::string& host, unsigned& port) {
   std::string_view url;
   const bool found = AnyHeaderLine(header, [&url](std::string_view name, std::string_view value) {
-    if (!net::EqualsNoCase(name, "Location") || !StartsWithNoCase(value, "http://")) return false;
+    if (!net::EqualsNoCase(name, "Location") || !net::StartsWithNoCase(value, "http://")) return false;
     url = value.substr(7);
     return true;
   });

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "domino/domino_testing.h"
-#include "domino/json_reader.h"
+#include "base/json_reader.h"
 #include "domino/notes_json.h"
 #include "platform/testing.h"
 
@@ -132,29 +132,29 @@ TEST(NotesJson, ANoteDescribedTwiceDifferentlyIsRefused) {
 }
 
 TEST(JsonReader, ReadsJsonWithinItsBounds) {
-  domino::JsonResult result = domino::ParseJson(R"( {"a": [1, -2.5e1, "x\u00e9\ud83d\ude00\n", true, null], "a": {}} )");
+  json::JsonResult result = json::ParseJson(R"( {"a": [1, -2.5e1, "x\u00e9\ud83d\ude00\n", true, null], "a": {}} )");
   ASSERT_TRUE(result.ok) << result.error;
-  const domino::JsonValue* a = result.value.Member("a");
+  const json::JsonValue* a = result.value.Member("a");
   ASSERT_NE(a, nullptr);
-  EXPECT_EQ(a->kind, domino::JsonValue::Kind::kObject);  // the last of two wins
-  const domino::JsonValue& array = result.value.members[0].second;
+  EXPECT_EQ(a->kind, json::JsonValue::Kind::kObject);  // the last of two wins
+  const json::JsonValue& array = result.value.members[0].second;
   ASSERT_EQ(array.items.size(), 5u);
   EXPECT_EQ(array.items[1].number, -25);
   EXPECT_EQ(array.items[2].text, "x\xc3\xa9\xf0\x9f\x98\x80\n");
   for (const char* bad : {"", "{", "[1,]", "{\"a\" 1}", "01", "1.", "\"\\ud800\"", "\"a\nb\"", "tru", "1 2", "1e999",
                           "\"\\x\"", "[\"\\u12\"]"}) {
-    EXPECT_FALSE(domino::ParseJson(bad).ok) << bad;
+    EXPECT_FALSE(json::ParseJson(bad).ok) << bad;
   }
-  domino::JsonLimits limits;
+  json::JsonLimits limits;
   limits.max_depth = 3;
-  EXPECT_TRUE(domino::ParseJson("[[[1]]]", limits).ok);
-  EXPECT_FALSE(domino::ParseJson("[[[[1]]]]", limits).ok);
+  EXPECT_TRUE(json::ParseJson("[[[1]]]", limits).ok);
+  EXPECT_FALSE(json::ParseJson("[[[[1]]]]", limits).ok);
   limits.max_values = 3;
-  EXPECT_FALSE(domino::ParseJson("[1,2,3]", limits).ok);
+  EXPECT_FALSE(json::ParseJson("[1,2,3]", limits).ok);
   limits.max_bytes = 4;
-  EXPECT_FALSE(domino::ParseJson("[1,2]", limits).ok);
+  EXPECT_FALSE(json::ParseJson("[1,2]", limits).ok);
   // Deep nesting stops at the default bound instead of the stack's end.
-  EXPECT_FALSE(domino::ParseJson(std::string(100000, '[')).ok);
+  EXPECT_FALSE(json::ParseJson(std::string(100000, '[')).ok);
 }
 
 TEST(NotesdbProgram, ImportsAndListsTheSample) {

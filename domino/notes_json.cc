@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "domino/json_reader.h"
+#include "base/json_reader.h"
 
 namespace notes {
 
@@ -13,7 +13,7 @@ constexpr std::size_t kMaxText = 64 * 1024;
 constexpr std::size_t kMaxValues = 256;
 constexpr double kMaxSeconds = 1e13;  // some 300000 years
 
-using domino::JsonValue;
+using json::JsonValue;
 
 bool NoteIdFrom(const JsonValue* value, NoteId* id) {
   if (value == nullptr || value->kind != JsonValue::Kind::kString) return false;
@@ -154,7 +154,7 @@ std::string Quoted(const std::string& text) {
 }  // namespace
 
 std::string ViewsFromJson(std::string_view json, std::vector<ViewDescription>* views) {
-  domino::JsonResult parsed = domino::ParseJson(json);
+  json::JsonResult parsed = json::ParseJson(json);
   if (!parsed.ok) return "not JSON: " + parsed.error;
   if (parsed.value.kind != JsonValue::Kind::kObject) return "the description is not a JSON object";
   const JsonValue* list = parsed.value.Member("views");

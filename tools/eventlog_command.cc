@@ -9,7 +9,7 @@
 #include "platform/event_log.h"
 #include "platform/event_store.h"
 #include "platform/system.h"
-#include "tools/json_text.h"
+#include "base/json_text.h"
 #include "tools/registry_tree.h"
 
 namespace zondrelctl {
@@ -119,15 +119,15 @@ std::string TextLine(const platform::EventRecord& record, const std::string& mes
 std::string JsonLine(const platform::EventRecord& record, const std::string& message) {
   std::string line = "{\"record\":" + std::to_string(record.record) +
                      ",\"time\":" + std::to_string(record.time) +
-                     ",\"source\":" + JsonQuote(record.source) +
+                     ",\"source\":" + json::JsonQuote(record.source) +
                      ",\"type\":" + std::to_string(record.type) +
                      ",\"category\":" + std::to_string(record.category) +
                      ",\"id\":" + std::to_string(record.id) + ",\"strings\":[";
   for (std::size_t i = 0; i < record.strings.size(); ++i) {
     if (i > 0) line += ',';
-    line += JsonQuote(record.strings[i]);
+    line += json::JsonQuote(record.strings[i]);
   }
-  return line + "],\"message\":" + JsonQuote(message) + "}";
+  return line + "],\"message\":" + json::JsonQuote(message) + "}";
 }
 
 }  // namespace

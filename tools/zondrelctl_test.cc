@@ -10,7 +10,7 @@
 #include "platform/registry.h"
 #include "platform/sync.h"
 #include "platform/testing.h"
-#include "tools/json_text.h"
+#include "base/json_text.h"
 #include "tools/reg_key_path.h"
 #include "tools/reg_value_text.h"
 
@@ -403,7 +403,7 @@ TEST(ZondrelctlEventLog, FallsBackToTheMessageFileBesideTheProgram) {
   ASSERT_TRUE(platform::AppendEventRecord("zondrel", platform::EVENTLOG_INFORMATION_TYPE, 1, 0xC00005F0, {"zondrel"}));
   RunResult json = Ctl({"eventlog", "--json"});
   EXPECT_EQ(json.exit_code, 0);
-  EXPECT_NE(json.output.find(",\"message\":" + JsonQuote(expected) + "}\n"), std::string::npos) << json.output;
+  EXPECT_NE(json.output.find(",\"message\":" + json::JsonQuote(expected) + "}\n"), std::string::npos) << json.output;
 }
 
 }  // namespace

@@ -1,9 +1,9 @@
-#include "domino/json_reader.h"
+#include "base/json_reader.h"
 
 #include <cmath>
 #include <cstdlib>
 
-namespace domino {
+namespace json {
 
 const JsonValue* JsonValue::Member(std::string_view name) const {
   const JsonValue* found = nullptr;
@@ -248,4 +248,4 @@ class Reader {
 
 JsonResult ParseJson(std::string_view text, const JsonLimits& limits) { return Reader(text, limits).Read(); }
 
-}  // namespace domino
+}  // namespace json

@@ -1,8 +1,8 @@
-#include "tools/json_text.h"
+#include "base/json_text.h"
 
 #include <gtest/gtest.h>
 
-namespace zondrelctl {
+namespace json {
 namespace {
 
 TEST(JsonText, EscapesControlCharactersAndInvalidUtf8) {
@@ -16,4 +16,4 @@ TEST(JsonText, EscapesControlCharactersAndInvalidUtf8) {
 }
 
 }  // namespace
-}  // namespace zondrelctl
+}  // namespace json

@@ -4,10 +4,10 @@
 #include <string>
 #include <string_view>
 
-namespace zondrelctl {
+namespace json {
 
 // `text` as a quoted JSON string. Control characters are escaped and bytes
 // that are not valid UTF-8 become U+FFFD, so the output is always valid JSON.
 std::string JsonQuote(std::string_view text);
 
-}  // namespace zondrelctl
+}  // namespace json

@@ -1,9 +1,9 @@
-#include "tools/json_text.h"
+#include "base/json_text.h"
 
 #include <cstdint>
 #include <cstdio>
 
-namespace zondrelctl {
+namespace json {
 
 namespace {
 
@@ -78,4 +78,4 @@ std::string JsonQuote(std::string_view text) {
   return out;
 }
 
-}  // namespace zondrelctl
+}  // namespace json

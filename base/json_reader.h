@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace domino {
+namespace json {
 
 struct JsonMember;
 
@@ -45,4 +45,4 @@ struct JsonResult {
 // Reads one JSON text (RFC 8259); white space may surround it, nothing else.
 JsonResult ParseJson(std::string_view text, const JsonLimits& limits = {});
 
-}  // namespace domino
+}  // namespace json

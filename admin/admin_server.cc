@@ -4,6 +4,7 @@
 #include <cctype>
 #include <string>
 
+#include "admin/console_api.h"
 #include "admin/file_agent.h"
 #include "agents/error_agent.h"
 #include "base/event_catalogue.h"
@@ -16,13 +17,17 @@
 #include "txlog/transaction_log.h"
 #include "txlog/transaction_log_entry.h"
 
-CAdminServer::CAdminServer(const CPRegistry& settings, platform::DWORD timeoutSeconds)
+CAdminServer::CAdminServer(const CPRegistry& settings, platform::DWORD timeoutSeconds, CConsoleContext* console)
     : m_Settings(settings), m_TimeoutSeconds(timeoutSeconds) {
   m_Handlers[kErrorHandler] = std::make_unique<CErrorAgent>();
   m_Handlers[kFileHandler] = std::make_unique<CFileAgent>(m_Settings);
   for (const char* path : {"/", "/Admin", "/Admin/CorpChannel/com", "/Admin/CorpTick/com", "/Admin/CorpRedirect/com",
                            "/Admin/Corp"}) {
     AddPath(path, kFileHandler);
+  }
+  if (console != nullptr) {
+    m_Handlers[kConsoleHandler] = std::make_unique<CConsoleApi>(m_Settings, console);
+    AddPath(CConsoleApi::kPath, kConsoleHandler);
   }
   std::vector<std::string> texts;
   m_Settings.GetAdminServerPaths(texts);

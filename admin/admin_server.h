@@ -1,6 +1,6 @@
 // CAdminServer: the administration web server's request handling. Each
 // connection brings one plain HTTP/1.0 request; its path chooses a handler
-// (0 the error agent, 1 the file agent, 2 to 4 free) through the path table,
+// (0 the error agent, 1 the file agent, 3 the console's API, 2 and 4 free) through the path table,
 // the handler answers, and one line goes to the administration log
 // (Adm00001.log ...).
 //
@@ -23,17 +23,20 @@
 #include "platform/socket.h"
 
 class CPTransactionLog;
+struct CConsoleContext;
 
 class CAdminServer : public CConnectionService {
  public:
   static constexpr std::size_t kHandlerSlots = 5;
   static constexpr int kErrorHandler = 0;
   static constexpr int kFileHandler = 1;
+  static constexpr int kConsoleHandler = 3;
   // The largest request body kept.
   static constexpr std::size_t kMaxBody = 1 << 20;
 
-  // Each read of a request waits at most `timeoutSeconds`.
-  CAdminServer(const CPRegistry& settings, platform::DWORD timeoutSeconds);
+  // Each read of a request waits at most `timeoutSeconds`. With `console`
+  // (borrowed), the console's API answers /api.
+  CAdminServer(const CPRegistry& settings, platform::DWORD timeoutSeconds, CConsoleContext* console = nullptr);
   ~CAdminServer() override;
   CAdminServer(const CAdminServer&) = delete;
   CAdminServer& operator=(const CAdminServer&) = delete;

@@ -14,8 +14,6 @@
 
 class CFileAgent : public CRequestAgent {
  public:
-  static constexpr const char* kRealm = "Zondrel Administration";
-
   // Builds the virtual directory table: the built-in entries, then those of
   // Admin\FileAgentPaths ("virtual path, physical directory").
   explicit CFileAgent(const CPRegistry& settings = CPRegistry());

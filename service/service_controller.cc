@@ -6,6 +6,7 @@
 
 #include "admin/admin_agent.h"
 #include "admin/admin_server.h"
+#include "admin/console_context.h"
 #include "agents/agent_list.h"
 #include "agents/null_agent.h"
 #include "agents/pass_through_agent.h"
@@ -42,7 +43,8 @@ constexpr const char* kBuildStatus = "Build 1.1.68 domino";
 
 }  // namespace
 
-ServiceController::ServiceController() : m_pAgents(std::make_unique<CAgentTable>()) {}
+ServiceController::ServiceController()
+    : m_pAgents(std::make_unique<CAgentTable>()), m_pConsole(std::make_unique<CConsoleContext>()) {}
 
 ServiceController::~ServiceController() {
   if (m_bStarted) Stop();
@@ -131,8 +133,10 @@ DWORD ServiceController::Stop() {
   ReportStop("Destroying Java Connection Manager");
   DestroyJavaListener();
   ReportStop("Destroying Corporate Data Object");
+  m_pConsole->Set<CCorporateData>(m_pConsole->corporate, nullptr);
   m_pCorporateData.reset();
   ReportStop("Destroying Flash data object");
+  m_pConsole->Set<CFlashHouse>(m_pConsole->flash, nullptr);
   m_pFlashHouse.reset();
   ReportStop("Destroying Notes Data object");
   m_pNotesHouse.reset();
@@ -210,7 +214,7 @@ void StopServiceListener(std::unique_ptr<QRPoolThreadFactory>& factory, std::uni
 DWORD ServiceController::CreateAdministrationListener() {
   const DWORD port = m_pSettings->GetWebPort();
   if (port == 0 || port > 65535 || m_pAdminListener) return 0;
-  m_pAdminServer = std::make_unique<CAdminServer>(*m_pSettings, kAdminRecvTimeoutSeconds);
+  m_pAdminServer = std::make_unique<CAdminServer>(*m_pSettings, kAdminRecvTimeoutSeconds, m_pConsole.get());
   return StartServiceListener(*m_pSettings, port, kAdminPoolDepth, m_pAdminServer.get(), m_pAdminFactory,
                               m_pAdminPool, m_pAdminListener, kErrAdminListener);
 }
@@ -245,6 +249,7 @@ DWORD ServiceController::CreateCorporateData() {
   if (!m_pCorporateData && m_pSettings) {
     m_pCorporateData = std::make_unique<CCorporateData>(*m_pSettings);
     m_pCorporateData->Initialize(CorporateDirectory(), "corp.dat");
+    m_pConsole->Set(m_pConsole->corporate, m_pCorporateData.get());
   }
   return 0;
 }
@@ -255,6 +260,7 @@ DWORD ServiceController::CreateFlashHouse() {
     if (!directory.empty() && directory.back() != '/') directory += '/';
     m_pFlashHouse = std::make_unique<CFlashHouse>(directory + m_pSettings->GetFlashFile(), std::string(), *m_pSettings);
     m_pFlashHouse->Initialize();
+    m_pConsole->Set(m_pConsole->flash, m_pFlashHouse.get());
   }
   return 0;
 }
@@ -274,6 +280,7 @@ DWORD ServiceController::CreateRedirectionDataObject() {
   if (!m_pRedirection) {
     m_pRedirection = std::make_unique<CRedirectionHouse>(*m_pSettings);
     m_pRedirection->Initialize();
+    m_pConsole->Set<CGenericHouse>(m_pConsole->redirection, m_pRedirection.get());
   }
   return 0;
 }
@@ -307,6 +314,7 @@ DWORD ServiceController::CreateAgents() {
   };
   make(ePassThroughSlot, kErrPassThroughAgent, [&] { return std::make_unique<CPassThroughAgent>(*m_pSettings); });
   make(eProxySlot, kErrProxyAgent, [&] { return std::make_unique<CProxyAgent>(*m_pSettings); });
+  m_pConsole->Set(m_pConsole->proxy, static_cast<CProxyAgent*>(m_OwnedAgents[eProxySlot].get()));
   make(eRedirectSlot, kErrRedirectAgent,
        [&] { return std::make_unique<CRedirectAgent>(*m_pSettings, m_pRedirection.get()); });
   make(eCorporateSlot, kErrCorpAgent, [&] {
@@ -390,6 +398,7 @@ void ServiceController::DestroyThreadPool() {
 }
 
 void ServiceController::DestroyAgents() {
+  m_pConsole->Set<CProxyAgent>(m_pConsole->proxy, nullptr);
   for (std::size_t slot = 0; slot < kAgentSlotCount; ++slot) {
     (*m_pAgents)[slot] = nullptr;
     m_OwnedAgents[slot].reset();
@@ -397,6 +406,7 @@ void ServiceController::DestroyAgents() {
 }
 
 void ServiceController::DestroyRedirectionDataObject() {
+  m_pConsole->Set<CGenericHouse>(m_pConsole->redirection, nullptr);
   if (m_pRedirection) m_pRedirection->StopThreads();
   m_pRedirection.reset();
 }

@@ -15,6 +15,7 @@
 
 class CAbstractAgent;
 class CAdminServer;
+struct CConsoleContext;
 class CJavaProtocol;
 class CServiceConnMgr;
 class CAgentList;
@@ -142,6 +143,8 @@ class ServiceController {
   std::unique_ptr<CNotesHouse> m_pNotesHouse;
   // The administration web server: its handling, thread pool and listener.
   std::unique_ptr<CAdminServer> m_pAdminServer;
+  // What the console's API works on, filled in as the parts are made.
+  std::unique_ptr<CConsoleContext> m_pConsole;
   std::unique_ptr<QRPoolThreadFactory> m_pAdminFactory;
   std::unique_ptr<QRPoolManager> m_pAdminPool;
   std::unique_ptr<CServiceConnMgr> m_pAdminListener;

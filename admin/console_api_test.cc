@@ -1,0 +1,139 @@
+// The console's JSON API: the settings catalogue read and changed with its
+// type checks, the channel files, the named events and the logs, and the
+// refusals: no authentication, no change marker, a bad body, an object that
+// is not there yet.
+#include "admin/console_api.h"
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "admin/console_context.h"
+#include "base/json_reader.h"
+#include "channels/corporate_data.h"
+#include "channels/flash_house.h"
+#include "channels/house_testing.h"
+#include "config/admin_password.h"
+#include "platform/sync.h"
+#include "platform/testing.h"
+
+namespace {
+
+using testing_support::WriteFile;
+
+std::unique_ptr<CHTTPRequestMessage> Request(const std::string& method, const std::string& uri,
+                                             const std::string& body = {}, bool marked = true) {
+  auto request = std::make_unique<CHTTPRequestMessage>();
+  std::string head = method + " " + uri + " HTTP/1.0\r\n";
+  if (marked) head += "X-Zondrel-Console: 1\r\n";
+  EXPECT_TRUE(request->ParseHead(head + "\r\n"));
+  request->Body() = body;
+  return request;
+}
+
+json::JsonValue Json(const CConsoleApi::Answer& answer) {
+  json::JsonResult parsed = json::ParseJson(answer.body);
+  EXPECT_TRUE(parsed.ok) << answer.body;
+  return parsed.value;
+}
+
+class ConsoleApiTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteFile(m_Dir + "corp.dat", "NAME=Acme\r\nDV_LOGO=d\r\nAD_LOGO=a\r\nDV_FILE=f\r\nFLASH_FILE=flash.dat\r\n");
+    WriteFile(m_Dir + "flash.dat", "ticker\r\n");
+    m_Settings = house_testing::Settings();
+    m_Settings.SetTransactionLogDirectory(m_Dir.c_str());
+    ASSERT_EQ(m_Corporate.Initialize(m_Dir, "corp.dat"), 0);
+    ASSERT_EQ(m_Flash.Initialize(), 0);
+  }
+
+  const std::string m_Dir = testing_support::MakeTempDir("console") + "/";
+  CPRegistry m_Settings;
+  CCorporateData m_Corporate;
+  CFlashHouse m_Flash{m_Dir + "flash.dat"};
+  CConsoleContext m_Context;
+};
+
+TEST_F(ConsoleApiTest, SettingsAreListedAndChangedWithTheirTypesChecked) {
+  CConsoleApi api(m_Settings, &m_Context);
+  const json::JsonValue all = Json(api.Handle(*Request("GET", "/api/settings")));
+  const json::JsonValue* list = all.Member("settings");
+  ASSERT_NE(list, nullptr);
+  bool sawRecvTimeout = false;
+  for (const json::JsonValue& row : list->items) {
+    if (row.Member("name")->text != "RecvTimeout") continue;
+    sawRecvTimeout = true;
+    EXPECT_EQ(row.Member("type")->text, "number");
+    EXPECT_EQ(row.Member("default")->number, 20);
+  }
+  EXPECT_TRUE(sawRecvTimeout);
+
+  auto changed = api.Handle(*Request("POST", "/api/settings", R"({"name": "RecvTimeout", "value": 33})"));
+  EXPECT_EQ(changed.status, 200) << changed.body;
+  EXPECT_EQ(m_Settings.GetRecvTimeout(), 33u);
+  EXPECT_EQ(Json(changed).Member("takesEffect")->text, "at the next start");
+  // Wrong types, unknown names and bodies that are not JSON change nothing.
+  EXPECT_EQ(api.Handle(*Request("POST", "/api/settings", R"({"name": "RecvTimeout", "value": "33"})")).status, 400);
+  EXPECT_EQ(api.Handle(*Request("POST", "/api/settings", R"({"name": "RecvTimeout", "value": -1})")).status, 400);
+  EXPECT_EQ(api.Handle(*Request("POST", "/api/settings", R"({"name": "RecvTimeout", "value": 1.5})")).status, 400);
+  EXPECT_EQ(api.Handle(*Request("POST", "/api/settings", R"({"name": "NoSuchThing", "value": 1})")).status, 404);
+  EXPECT_EQ(api.Handle(*Request("POST", "/api/settings", "{not json")).status, 400);
+  EXPECT_EQ(m_Settings.GetRecvTimeout(), 33u);
+  EXPECT_EQ(api.Handle(*Request("POST", "/api/settings", R"({"name": "Admin\\FileAgentPaths", "value": ["/d,/tmp"]})"))
+                .status,
+            200);
+  std::vector<std::string> paths;
+  m_Settings.GetFileAgentPaths(paths);
+  EXPECT_EQ(paths, std::vector<std::string>{"/d,/tmp"});
+}
+
+TEST_F(ConsoleApiTest, ChangesNeedTheMarkerHeaderAndTheObjectsToBeThere) {
+  CConsoleApi api(m_Settings, &m_Context);
+  EXPECT_EQ(api.Handle(*Request("POST", "/api/settings", R"({"name": "RecvTimeout", "value": 9})", false)).status, 403);
+  EXPECT_EQ(api.Handle(*Request("GET", "/api/flash")).status, 503);
+  EXPECT_EQ(api.Handle(*Request("PUT", "/api/flash")).status, 405);
+  EXPECT_EQ(api.Handle(*Request("GET", "/api/nothing")).status, 404);
+  EXPECT_EQ(api.Handle(*Request("POST", "/api/actions/NoSuchEvent", "{}")).status, 404);
+  EXPECT_EQ(api.Handle(*Request("POST", "/api/actions/BuildCorpFile", "{}")).status, 503);  // nobody waits on it
+  auto event = platform::Event::CreateNamed("BuildCorpFile", false, false);
+  ASSERT_NE(event, nullptr);
+  EXPECT_EQ(api.Handle(*Request("POST", "/api/actions/BuildCorpFile", "{}")).status, 200);
+  EXPECT_TRUE(event->IsSet());
+}
+
+TEST_F(ConsoleApiTest, ChannelFilesAreReadAndReplaced) {
+  m_Context.Set(m_Context.corporate, &m_Corporate);
+  m_Context.Set(m_Context.flash, &m_Flash);
+  CConsoleApi api(m_Settings, &m_Context);
+  EXPECT_EQ(Json(api.Handle(*Request("GET", "/api/flash"))).Member("text")->text, "ticker\r\n");
+  EXPECT_EQ(api.Handle(*Request("POST", "/api/flash", R"({"text": "new ticker\r\n"})")).status, 200);
+  EXPECT_EQ(testing_support::ReadFile(m_Dir + "flash.dat"), "new ticker\r\n");
+  EXPECT_EQ(api.Handle(*Request("POST", "/api/flash", R"({"txt": "x"})")).status, 400);
+
+  const std::string posted = "NAME=Console\\r\\nDV_LOGO=d\\r\\nAD_LOGO=a\\r\\nDV_FILE=f\\r\\nFLASH_FILE=x\\r\\n"
+                             "GROUP=G\\r\\nDOC_ID=1\\r\\nDOC_SUBJECT=S\\r\\nDOC_SUMMARY=b\\r\\nDOC_SUMMARY_END\\r\\n";
+  const auto corp = api.Handle(*Request("POST", "/api/corp", "{\"text\": \"" + posted + "\"}"));
+  ASSERT_EQ(corp.status, 200) << corp.body;
+  EXPECT_EQ(Json(corp).Member("text")->text.rfind("NAME=Console\r\n", 0), 0u);
+  EXPECT_EQ(api.Handle(*Request("POST", "/api/corp", R"({"text": "GROUP=no name\r\n"})")).status, 400);
+  EXPECT_EQ(m_Corporate.GetHeader()->name, "Console");
+}
+
+TEST_F(ConsoleApiTest, LogFilesAreListedAndReadInPages) {
+  WriteFile(m_Dir + "Tx000001.log", "#Fields: x\r\n127.0.0.1 GET /a 200\r\n127.0.0.1 GET /b 204\r\n127.0.0.1 GET /c 200\r\n");
+  CConsoleApi api(m_Settings, &m_Context);
+  const json::JsonValue files = Json(api.Handle(*Request("GET", "/api/logs")));
+  ASSERT_EQ(files.Member("files")->items.size(), 1u);
+  EXPECT_EQ(files.Member("files")->items[0].Member("name")->text, "Tx000001.log");
+  // The lines that hold the filter, from the second one on.
+  const json::JsonValue ok = Json(api.Handle(*Request("GET", "/api/logs/Tx000001.log?filter=+200&from=1&count=5")));
+  ASSERT_EQ(ok.Member("lines")->items.size(), 1u);
+  EXPECT_EQ(ok.Member("lines")->items[0].text, "127.0.0.1 GET /c 200");
+  EXPECT_EQ(api.Handle(*Request("GET", "/api/logs/..%2Fcorp.dat")).status, 404);
+  EXPECT_EQ(api.Handle(*Request("GET", "/api/logs/corp.dat")).status, 404);
+}
+
+}  // namespace

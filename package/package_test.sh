@@ -182,7 +182,17 @@ check "the service entry is still there" bash -c "$(declare -f as_zondrel reg); 
 check "everything in $ROOT belongs to zondrel after the upgrade" owned_by_zondrel
 
 # --- remove: the service entry goes, the machine stays ---------------------------
+# A relay started as a service without systemd ("zondrel -s"): the removal
+# stops it.
+as_zondrel /usr/sbin/zondrel -s >/dev/null
+for _ in $(seq 1 50); do
+  [ -s "$ROOT/services/Zondrel/status" ] && break
+  sleep 0.1
+done
+read -r RELAY_PID _ <"$ROOT/services/Zondrel/status" || true
+check "zondrel -s started the relay as zondrel" test "$(ps -o user= -p "${RELAY_PID:-0}")" = zondrel
 dpkg -r zondrel >"$WORK/remove.txt" 2>&1 || { cat "$WORK/remove.txt"; fail "dpkg -r"; }
+check "the removal stopped the relay" bash -c "! kill -0 ${RELAY_PID:-0} 2>/dev/null"
 check "the programs are gone" bash -c '! test -e /usr/sbin/zondrel && ! test -e /usr/lib/zondrel'
 check "the service entry is gone" bash -c "$(declare -f as_zondrel reg); WORK=$WORK ROOT=$ROOT;
   ! reg query '$SERVICE_KEY' /v ImagePath >/dev/null 2>&1"

@@ -131,6 +131,12 @@ check "content types come from /etc/mime.types" \
   bash -c "$(declare -f as_zondrel reg); WORK=$WORK ROOT=$ROOT; reg query 'HKCR\\.html' /v 'Content Type' | grep -q text/html"
 check "zondrel -v says the service is installed" \
   bash -c "$(declare -f as_zondrel); ROOT=$ROOT; as_zondrel /usr/sbin/zondrel -v | grep -q 'currently installed'"
+# The web console, when the package carries one: copied into home/Java.
+CONSOLE_FILE=""
+if [ -d /usr/share/zondrel/console ]; then
+  check "the console is copied into the machine's home/Java" diff -r /usr/share/zondrel/console "$ROOT/home/Java"
+  CONSOLE_FILE=$(cd /usr/share/zondrel/console && find . -type f -printf '%P\n' | head -n 1)
+fi
 if command -v deb-systemd-helper >/dev/null; then
   check "the unit is enabled" test -L /etc/systemd/system/multi-user.target.wants/zondrel.service
 fi
@@ -155,6 +161,12 @@ else
   done
   check "the relay answers on 127.0.0.1:8080 (${answer:-nothing})" test "${answer:0:7}" = "HTTP/1."
   check "the relay runs as zondrel" test "$(ps -o user= -p "$RELAY_PID")" = zondrel
+  if [ -n "$CONSOLE_FILE" ]; then
+    console=$(timeout 10 bash -c 'exec 3<>/dev/tcp/127.0.0.1/8070 &&
+      printf "GET /Admin/%s HTTP/1.0\r\n\r\n" "$1" >&3 && head -c 15 <&3' _ "$CONSOLE_FILE" 2>/dev/null || true)
+    check "the administration web server serves the console's /Admin/$CONSOLE_FILE (${console:-nothing})" \
+      test "${console:9:3}" = 200
+  fi
   kill -TERM "$RELAY_PID"
   stopped=0
   for _ in $(seq 1 900); do

@@ -19,12 +19,28 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 77
 fi
 
+mkdir -p /run/lock
 LOCK=/run/lock/zondrel-package-test.lock
 exec 9>"$LOCK"
 if ! flock -w 900 9; then
   echo "FAIL: another package test holds $LOCK"
   exit 1
 fi
+
+# What this test put on the system, for a run that was killed before it could
+# clean up (a ctest timeout): the next run takes it away first.
+STAMP=/run/lock/zondrel-package-test.installed
+if [ -f "$STAMP" ]; then
+  echo "note: a killed package test left the package installed; purging it"
+  while read -r pid; do
+    case "$pid" in ''|*[!0-9]*) continue ;; esac
+    [ "$(ps -o user= -p "$pid" 2>/dev/null)" = zondrel ] && kill -KILL "$pid" 2>/dev/null || true
+  done < <(grep '^relay ' "$STAMP" | cut -d' ' -f2)
+  dpkg -P zondrel >/dev/null 2>&1 || true
+  rm -f "$STAMP"
+fi
+# Work directories of killed runs (none of a running one: the lock is ours).
+rm -rf /tmp/zondrel-package-test.*
 
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
@@ -59,6 +75,7 @@ cleanup() {
     dpkg -P zondrel >/dev/null 2>&1 || true
   fi
   rm -rf "$WORK"
+  if ! dpkg-query -W -f='${Status}' zondrel 2>/dev/null | grep -qv "not-installed"; then rm -f "$STAMP"; fi
 }
 trap cleanup EXIT
 
@@ -98,6 +115,7 @@ reg() { as_zondrel "$WORK/tool/bin/zondrelctl" reg "$@"; }
 owned_by_zondrel() { [ -z "$(find "$ROOT" ! -user zondrel -print -quit)" ]; }
 
 # --- install -------------------------------------------------------------------
+echo "package installed by the package test" >"$STAMP"
 dpkg -i "$DEB" >"$WORK/install.txt" 2>&1 || { cat "$WORK/install.txt"; fail "dpkg -i"; exit 1; }
 echo "ok: dpkg -i $(basename "$DEB")"
 for file in /usr/sbin/zondrel /usr/bin/zondrelctl /usr/lib/zondrel/bin/viewexport /usr/lib/zondrel/bin/chanadmin \
@@ -149,6 +167,7 @@ else
   setpriv --reuid=zondrel --regid=zondrel --init-groups --reset-env -- env ZONDREL_ROOT="$ROOT" \
     /usr/sbin/zondrel -d </dev/null >"$WORK/relay.txt" 2>&1 &
   RELAY_PID=$!
+  echo "relay $RELAY_PID" >>"$STAMP"
   answer=""
   for _ in $(seq 1 150); do
     # A viewer's request; without an upstream the pass-through answers 500:
@@ -202,6 +221,7 @@ for _ in $(seq 1 50); do
   sleep 0.1
 done
 read -r RELAY_PID _ <"$ROOT/services/Zondrel/status" || true
+echo "relay ${RELAY_PID:-0}" >>"$STAMP"
 check "zondrel -s started the relay as zondrel" test "$(ps -o user= -p "${RELAY_PID:-0}")" = zondrel
 dpkg -r zondrel >"$WORK/remove.txt" 2>&1 || { cat "$WORK/remove.txt"; fail "dpkg -r"; }
 check "the removal stopped the relay" bash -c "! kill -0 ${RELAY_PID:-0} 2>/dev/null"

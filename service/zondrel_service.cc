@@ -1,5 +1,6 @@
 #include "service/zondrel_service.h"
 
+#include "admin/content_types.h"
 #include "platform/system.h"
 #include "regwrap/qr_registry.h"
 
@@ -45,6 +46,9 @@ int ZondrelService::Install() {
     performance.SetValue("Collect", "CollectZondrelPerf", platform::REG_SZ);
     performance.Close(0);
   }
+  // The administration web server names file types from the machine's
+  // content types; the system's table fills those not set yet.
+  if (result) content_types::Seed();
   return result;
 }
 

@@ -6,7 +6,9 @@
 #                       the suite, the fuzz targets' short runs, the suite
 #                       under AddressSanitizer + UndefinedBehaviorSanitizer
 #                       and the concurrency-heavy test programs under
-#                       ThreadSanitizer
+#                       ThreadSanitizer; as root, then the package test
+#                       (installs the package on this system and purges it)
+#   tools/dev.sh package  build the Debian package <build>/zondrel_<version>_amd64.deb
 # Options through the environment: BUILD_DIR (default build), CMAKE_ARGS,
 # ZONDREL_SANITIZERS=0 to leave out the two sanitizer passes, and
 # ZONDREL_REQUIRE_PEERS=1 to fail rather than skip the tests whose peer
@@ -22,7 +24,8 @@ BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libsqlite3-dev libgtest-dev lib
 TEST_PACKAGES=(clang libclang-rt-14-dev          # fuzz targets
                lighttpd tinyproxy dante-server    # real peers of the tests
                apache2-utils nginx                # load generator and baseline of the benchmarks
-               chromium chromium-driver python3-selenium)  # browser tests
+               chromium chromium-driver python3-selenium  # browser tests
+               lintian)                           # the package test's check of the package
 
 install_missing() {
   local missing=()
@@ -62,7 +65,7 @@ sanitizer_pass() {
   cmake -S "$ROOT_DIR" -B "$dir" -G Ninja -DZONDREL_BENCH=OFF "${options[@]}" >/dev/null
   if [ ${#programs[@]} -eq 0 ]; then
     cmake --build "$dir" -j "$(nproc)"
-    (cd "$dir" && ctest --output-on-failure -j "$(nproc)" --timeout 600)
+    (cd "$dir" && ctest --output-on-failure -j "$(nproc)" --timeout 600 -LE '^package$')
   else
     cmake --build "$dir" -j "$(nproc)" --target "${programs[@]}"
     local labels
@@ -75,6 +78,16 @@ build() {
   # shellcheck disable=SC2086
   cmake -S "$ROOT_DIR" -B "$BUILD_DIR" -G Ninja ${CMAKE_ARGS:-} >/dev/null
   cmake --build "$BUILD_DIR" -j "$(nproc)"
+}
+
+# Builds the package's programs and libraries and packs them:
+# $BUILD_DIR/zondrel_<version>_amd64.deb.
+package() {
+  # shellcheck disable=SC2086
+  cmake -S "$ROOT_DIR" -B "$BUILD_DIR" -G Ninja ${CMAKE_ARGS:-} >/dev/null
+  cmake --build "$BUILD_DIR" -j "$(nproc)" --target zondrel_package_files
+  (cd "$BUILD_DIR" && cpack -G DEB >/dev/null)
+  ls "$BUILD_DIR"/zondrel_*_amd64.deb
 }
 
 case "${1:-}" in
@@ -113,7 +126,7 @@ case "${1:-}" in
   test)
     install_missing "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
     build
-    (cd "$BUILD_DIR" && ctest --output-on-failure -j "$(nproc)" --timeout 600)
+    (cd "$BUILD_DIR" && ctest --output-on-failure -j "$(nproc)" --timeout 600 -LE '^package$')
     # The clang build: the whole tree with the fuzzers' instrumentation and
     # clang's thread-safety analysis, then short runs of the fuzz targets
     # (libFuzzer) on their seed corpora. The unit tests ran above already:
@@ -127,9 +140,21 @@ case "${1:-}" in
       # The programs whose tests run many threads against each other.
       sanitizer_pass tsan -DZONDREL_TSAN=ON -- "${TSAN_TEST_PROGRAMS[@]}"
     fi
+    # The package test installs the package on this system (and purges it
+    # again): root only.
+    if [ "$(id -u)" -eq 0 ]; then
+      echo "== the package test"
+      (cd "$BUILD_DIR" && ctest --output-on-failure --timeout 900 -L '^package$')
+    else
+      echo "== the package test needs root: left out"
+    fi
+    ;;
+  package)
+    install_missing "${BUILD_PACKAGES[@]}"
+    package
     ;;
   *)
-    echo "usage: tools/dev.sh run|test" >&2
+    echo "usage: tools/dev.sh run|test|package" >&2
     exit 2
     ;;
 esac

@@ -50,6 +50,13 @@ install_missing() {
   fi
 }
 
+# A compiler cache makes the repeated builds of the test command cheap when
+# one is installed; nothing needs it.
+LAUNCHER=()
+if command -v ccache >/dev/null; then
+  LAUNCHER=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+
 # Test programs run under ThreadSanitizer (a ctest label each).
 TSAN_TEST_PROGRAMS=(platform_tests regwrap_tests poolmgr_tests txlog_tests cache_tests channels_tests admin_tests redirect_tests conn_tests service_tests)
 
@@ -62,7 +69,7 @@ sanitizer_pass() {
   while [ $# -gt 0 ] && [ "$1" != "--" ]; do options+=("$1"); shift; done
   [ $# -eq 0 ] || { shift; programs=("$@"); }
   echo "== tests under the $name build"
-  cmake -S "$ROOT_DIR" -B "$dir" -G Ninja -DZONDREL_BENCH=OFF "${options[@]}" >/dev/null
+  cmake -S "$ROOT_DIR" -B "$dir" -G Ninja -DZONDREL_BENCH=OFF "${LAUNCHER[@]}" "${options[@]}" >/dev/null
   if [ ${#programs[@]} -eq 0 ]; then
     cmake --build "$dir" -j "$(nproc)"
     (cd "$dir" && ctest --output-on-failure -j "$(nproc)" --timeout 600 -LE '^package$')
@@ -76,7 +83,7 @@ sanitizer_pass() {
 
 build() {
   # shellcheck disable=SC2086
-  cmake -S "$ROOT_DIR" -B "$BUILD_DIR" -G Ninja ${CMAKE_ARGS:-} >/dev/null
+  cmake -S "$ROOT_DIR" -B "$BUILD_DIR" -G Ninja "${LAUNCHER[@]}" ${CMAKE_ARGS:-} >/dev/null
   cmake --build "$BUILD_DIR" -j "$(nproc)"
 }
 
@@ -84,7 +91,7 @@ build() {
 # $BUILD_DIR/zondrel_<version>_amd64.deb.
 package() {
   # shellcheck disable=SC2086
-  cmake -S "$ROOT_DIR" -B "$BUILD_DIR" -G Ninja ${CMAKE_ARGS:-} >/dev/null
+  cmake -S "$ROOT_DIR" -B "$BUILD_DIR" -G Ninja "${LAUNCHER[@]}" ${CMAKE_ARGS:-} >/dev/null
   cmake --build "$BUILD_DIR" -j "$(nproc)" --target zondrel_package_files
   (cd "$BUILD_DIR" && cpack -G DEB >/dev/null)
   ls "$BUILD_DIR"/zondrel_*_amd64.deb
@@ -131,7 +138,7 @@ case "${1:-}" in
     # clang's thread-safety analysis, then short runs of the fuzz targets
     # (libFuzzer) on their seed corpora. The unit tests ran above already:
     # only the fuzz runs here.
-    cmake -S "$ROOT_DIR" -B "$BUILD_DIR-fuzz" -G Ninja -DCMAKE_C_COMPILER=clang \
+    cmake -S "$ROOT_DIR" -B "$BUILD_DIR-fuzz" -G Ninja "${LAUNCHER[@]}" -DCMAKE_C_COMPILER=clang \
       -DCMAKE_CXX_COMPILER=clang++ -DZONDREL_FUZZ=ON -DZONDREL_BENCH=OFF >/dev/null
     cmake --build "$BUILD_DIR-fuzz" -j "$(nproc)"
     (cd "$BUILD_DIR-fuzz" && ctest --output-on-failure -j "$(nproc)" -R '_fuzz_30s$')

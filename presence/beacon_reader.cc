@@ -58,11 +58,12 @@ void CBeaconReader::Stop() {
       trace(trace_bits::kHttp, "Udp StopPacket bad sendto()\n");
     }
     if (s != platform::kInvalidSocket) platform::CloseSocket(s);
+    // Another reader may share the port (the socket reuses addresses) and
+    // take the datagram: the shut-down ends this reader's receive all the
+    // same. The socket is closed only after the thread has left it.
+    platform::Shutdown(m_Socket, 2);
     if (platform::WaitForSingleObject(*m_hThread, kStopWaitMs) != platform::kWaitObject0) {
       trace(trace_bits::kThreads, "Timed Out!! trying to kill UDP Recv Thread\n");
-      // The shut-down ends the receive; the socket is closed only after the
-      // thread has left it.
-      platform::Shutdown(m_Socket, 2);
       platform::WaitForSingleObject(*m_hThread, kStopWaitMs);
     }
     m_hThread.reset();

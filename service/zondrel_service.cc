@@ -1,5 +1,6 @@
 #include "service/zondrel_service.h"
 
+#include "perf/perf_text.h"
 #include "platform/system.h"
 #include "regwrap/qr_registry.h"
 
@@ -45,6 +46,8 @@ int ZondrelService::Install() {
     performance.SetValue("Collect", "CollectZondrelPerf", platform::REG_SZ);
     performance.Close(0);
   }
+  // The counters' names and help texts for performance monitors.
+  perf::InstallCounterNames(m_szServiceName);
   return result;
 }
 

@@ -4,11 +4,10 @@
 #include <cctype>
 #include <memory>
 
+#include "admin/basic_auth.h"
 #include "base/event_catalogue.h"
-#include "base/kibo_folder.h"
 #include "base/text_scan.h"
 #include "base/trace_bits.h"
-#include "config/admin_password.h"
 #include "net/http_tables.h"
 #include "platform/file.h"
 #include "platform/registry.h"
@@ -17,10 +16,6 @@
 #include "regwrap/qr_registry.h"
 
 namespace {
-
-constexpr std::string_view kAuthorization = "Authorization: Basic";
-constexpr const char* kAuthBody =
-    "<BODY><H1>Authentication required to access the Zondrel Administration Server</H1></BODY>\n";
 
 std::string Lower(std::string_view text) {
   std::string lower(text);
@@ -130,24 +125,12 @@ std::string CFileAgent::ContentType(std::string_view fileName) {
 }
 
 bool CFileAgent::IsAuthorised(const CHTTPRequestMessage& request) const {
-  CPRegistry settings(m_Settings);
-  const std::string stored = settings.GetAdminPassword();
-  if (stored.empty()) return true;
-  for (const std::string& line : request.HeaderLines()) {
-    if (!StartsWithNoCase(line, kAuthorization)) continue;
-    const std::string_view credentials = net::TrimBlanks(std::string_view(line).substr(kAuthorization.size()));
-    return CKiboFolder::Base64Decode(credentials) == admin_password::Recover(stored);
-  }
-  return false;
+  return admin_auth::IsAuthorised(m_Settings, request);
 }
 
 int CFileAgent::SendAuthRequest(CHTTPNetwork& connection, CHTTPResponseMessage& response) {
   trace(trace_bits::kRequest, "CFileAgent::SendAuthRequest - sending request for authentication\n");
-  response.SetStatus(401, net::HTTPStatusReason(401), "HTTP/1.0");
-  response.AddHeader("Server", net::HTTPUserAgent());
-  response.AddHeader("WWW-Authenticate", std::string("Basic realm=\"") + kRealm + "\"");
-  response.Body() = kAuthBody;
-  return response.Send(connection);
+  return admin_auth::SendAuthRequest(connection, response);
 }
 
 int CFileAgent::SendFile(CHTTPNetwork& connection, const CHTTPRequestMessage& request,

@@ -9,12 +9,13 @@
 #include <string_view>
 #include <vector>
 
+#include "admin/basic_auth.h"
 #include "agents/request_agent.h"
 #include "config/cp_registry.h"
 
 class CFileAgent : public CRequestAgent {
  public:
-  static constexpr const char* kRealm = "Zondrel Administration";
+  static constexpr const char* kRealm = admin_auth::kRealm;
 
   // Builds the virtual directory table: the built-in entries, then those of
   // Admin\FileAgentPaths ("virtual path, physical directory").

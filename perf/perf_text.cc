@@ -93,14 +93,10 @@ std::vector<Statistic> ReadStatistics() {
   constexpr platform::DWORD kMaxValues = 1024;
   try {
     for (platform::DWORD index = 0; index < kMaxValues; ++index) {
-      platform::BYTE data[4] = {};
-      platform::DWORD size = sizeof data;
       platform::DWORD type = 0;
-      std::string name = key.EnumValue(index, data, &size, &type);
-      if (type != platform::REG_DWORD || size != 4 || name.empty()) continue;
-      const platform::DWORD value = static_cast<platform::DWORD>(data[0]) | (static_cast<platform::DWORD>(data[1]) << 8) |
-                                    (static_cast<platform::DWORD>(data[2]) << 16) |
-                                    (static_cast<platform::DWORD>(data[3]) << 24);
+      std::string name = key.EnumValue(index, &type);
+      platform::DWORD value = 0;
+      if (type != platform::REG_DWORD || name.empty() || !key.GetValue(name.c_str(), &value)) continue;
       statistics.emplace_back(std::move(name), value);
     }
   } catch (int) {
@@ -111,12 +107,14 @@ std::vector<Statistic> ReadStatistics() {
   return statistics;
 }
 
-std::string FormatPrometheus(const Counters& words, const std::vector<Statistic>& statistics) {
+std::string FormatPrometheus(const Counters* counters, const std::vector<Statistic>& statistics) {
   std::string out;
   auto family = [&](const char* name, const char* type, const char* help) {
     out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
   };
   auto sample = [&](const std::string& name, std::uint32_t value) { out += name + " " + std::to_string(value) + "\n"; };
+  if (counters != nullptr) {
+  const Counters& words = *counters;
   family("zondrel_connections_accepted_total", "counter", "Client connections accepted since the relay started.");
   sample("zondrel_connections_accepted_total", words[eAcceptedTotal]);
   family("zondrel_connections_refused_total", "counter",
@@ -137,6 +135,7 @@ std::string FormatPrometheus(const Counters& words, const std::vector<Statistic>
   sample("zondrel_pool_reaped_total{after=\"expired\"}", words[eReapedExpired]);
   family("zondrel_pool_stuck_threads", "gauge", "Client pool threads that stopped reporting.");
   sample("zondrel_pool_stuck_threads", words[eStuckThreads]);
+  }
   if (!statistics.empty()) {
     family("zondrel_statistic", "gauge", "The relay's statistics values.");
     for (const Statistic& statistic : statistics) {

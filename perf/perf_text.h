@@ -31,8 +31,9 @@ std::string FormatTable(const Counters& words, double acceptedPerSecond);
 using Statistic = std::pair<std::string, platform::DWORD>;
 // The DWORD values of the relay's Statistics key, by name.
 std::vector<Statistic> ReadStatistics();
-// The Prometheus text format (version 0.0.4) of the counters and statistics.
-std::string FormatPrometheus(const Counters& words, const std::vector<Statistic>& statistics);
+// The Prometheus text format (version 0.0.4) of the counters (none when
+// null: no relay publishes them) and the statistics.
+std::string FormatPrometheus(const Counters* words, const std::vector<Statistic>& statistics);
 
 // Writes the counter names and help texts where the machine's performance
 // registry keeps them, and First Counter and First Help under the service's

@@ -21,7 +21,8 @@ BUILD_DIR=${BUILD_DIR:-build}
 BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev)
 TEST_PACKAGES=(clang libclang-rt-14-dev          # fuzz targets
                lighttpd tinyproxy dante-server    # real peers of the tests
-               apache2-utils nginx)               # load generator and baseline of the benchmarks
+               apache2-utils nginx                # load generator and baseline of the benchmarks
+               python3-prometheus-client)         # parser of the /metrics text
 
 install_missing() {
   local missing=()

@@ -87,6 +87,8 @@ case "${1:-}" in
     "$BUILD_DIR/bin/zondrelctl" reg query 'HKLM\SOFTWARE\Orrinvale\Zondrel' /v HomeDirectory >/dev/null 2>&1 ||
       "$BUILD_DIR/bin/zondrelctl" reg add 'HKLM\SOFTWARE\Orrinvale\Zondrel' /v HomeDirectory /t REG_SZ \
         /d "$ZONDREL_ROOT/home/" /f >/dev/null
+    # The service entry, and the counters' names that zondrelctl perf reads.
+    "$BUILD_DIR/bin/zondrel" -i >/dev/null 2>&1 || true
     # A sample corporate channel for a first look (CorpDirectory defaults to
     # home/corp); the company's own files replace it.
     [ -e "$ZONDREL_ROOT/home/corp" ] || cp -r "$ROOT_DIR/samples/corp" "$ZONDREL_ROOT/home/corp"

@@ -114,27 +114,27 @@ std::string FormatPrometheus(const Counters* counters, const std::vector<Statist
   };
   auto sample = [&](const std::string& name, std::uint32_t value) { out += name + " " + std::to_string(value) + "\n"; };
   if (counters != nullptr) {
-  const Counters& words = *counters;
-  family("zondrel_connections_accepted_total", "counter", "Client connections accepted since the relay started.");
-  sample("zondrel_connections_accepted_total", words[eAcceptedTotal]);
-  family("zondrel_connections_refused_total", "counter",
-         "Connections closed because no pool thread could take them.");
-  sample("zondrel_connections_refused_total", words[eRefused]);
-  family("zondrel_pool_threads", "gauge", "Client pool threads by state.");
-  sample("zondrel_pool_threads{state=\"idle\"}", words[eIdleThreads]);
-  sample("zondrel_pool_threads{state=\"working\"}", words[eWorkingThreads]);
-  sample("zondrel_pool_threads{state=\"ended\"}", words[eEndedThreads]);
-  sample("zondrel_pool_threads{state=\"expired\"}", words[eExpiredThreads]);
-  sample("zondrel_pool_threads{state=\"reserved\"}", words[eReservedThreads]);
-  family("zondrel_pool_slots", "gauge", "Slots of the client thread pool.");
-  sample("zondrel_pool_slots", words[ePoolSlots]);
-  family("zondrel_pool_jobs_per_thread", "gauge", "Average number of jobs done by a client pool thread.");
-  sample("zondrel_pool_jobs_per_thread", words[eJobsPerThread]);
-  family("zondrel_pool_reaped_total", "counter", "Threads removed by the pool cleaner.");
-  sample("zondrel_pool_reaped_total{after=\"ended\"}", words[eReapedEnded]);
-  sample("zondrel_pool_reaped_total{after=\"expired\"}", words[eReapedExpired]);
-  family("zondrel_pool_stuck_threads", "gauge", "Client pool threads that stopped reporting.");
-  sample("zondrel_pool_stuck_threads", words[eStuckThreads]);
+    const Counters& words = *counters;
+    family("zondrel_connections_accepted_total", "counter", "Client connections accepted since the relay started.");
+    sample("zondrel_connections_accepted_total", words[eAcceptedTotal]);
+    family("zondrel_connections_refused_total", "counter",
+           "Connections closed because no pool thread could take them.");
+    sample("zondrel_connections_refused_total", words[eRefused]);
+    family("zondrel_pool_threads", "gauge", "Client pool threads by state.");
+    sample("zondrel_pool_threads{state=\"idle\"}", words[eIdleThreads]);
+    sample("zondrel_pool_threads{state=\"working\"}", words[eWorkingThreads]);
+    sample("zondrel_pool_threads{state=\"ended\"}", words[eEndedThreads]);
+    sample("zondrel_pool_threads{state=\"expired\"}", words[eExpiredThreads]);
+    sample("zondrel_pool_threads{state=\"reserved\"}", words[eReservedThreads]);
+    family("zondrel_pool_slots", "gauge", "Slots of the client thread pool.");
+    sample("zondrel_pool_slots", words[ePoolSlots]);
+    family("zondrel_pool_jobs_per_thread", "gauge", "Average number of jobs done by a client pool thread.");
+    sample("zondrel_pool_jobs_per_thread", words[eJobsPerThread]);
+    family("zondrel_pool_reaped_total", "counter", "Threads removed by the pool cleaner.");
+    sample("zondrel_pool_reaped_total{after=\"ended\"}", words[eReapedEnded]);
+    sample("zondrel_pool_reaped_total{after=\"expired\"}", words[eReapedExpired]);
+    family("zondrel_pool_stuck_threads", "gauge", "Client pool threads that stopped reporting.");
+    sample("zondrel_pool_stuck_threads", words[eStuckThreads]);
   }
   if (!statistics.empty()) {
     family("zondrel_statistic", "gauge", "The relay's statistics values.");

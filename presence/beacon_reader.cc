@@ -85,8 +85,8 @@ platform::DWORD CBeaconReader::Run() {
     if (received < 0) {
       // A socket that is gone (a failed move) ends the reader.
       if (m_Socket == platform::kInvalidSocket) break;
-      if (platform::WSAGetLastError() == platform::WSAESHUTDOWN || platform::WSAGetLastError() == platform::WSAENOTSOCK)
-        break;
+      const int error = platform::WSAGetLastError();
+      if (error == platform::WSAESHUTDOWN || error == platform::WSAENOTSOCK || error == platform::WSAEBADF) break;
       continue;
     }
     Handle(buffer, static_cast<std::size_t>(received), from);

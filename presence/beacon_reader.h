@@ -37,6 +37,9 @@ class CBeaconReader {
   void Stop();
   std::uint16_t ListenPort() const { return m_ListenPort; }
   bool Running() const { return m_bRunning; }
+  // Whether a datagram from `address` (host order) comes from this machine:
+  // loopback, or an address of its host name.
+  static bool IsOwnAddress(std::uint32_t address);
 
  protected:
   // Broadcasts the wake-up on the port below the listen port.
@@ -56,7 +59,6 @@ class CBeaconReader {
   void Handle(const unsigned char* data, std::size_t length, const platform::SocketAddress& from);
   // Opens and binds the socket on `port`; false on failure (nothing left open).
   bool OpenSocket(std::uint16_t port);
-  static bool IsOwnAddress(std::uint32_t address);
 
   CPRegistry m_Settings;
   std::unique_ptr<platform::Thread> m_hThread;

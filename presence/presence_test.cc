@@ -8,6 +8,7 @@
 #include "config/cp_registry.h"
 #include "perf/perf_sampler.h"
 #include "platform/socket.h"
+#include "platform/system.h"
 #include "platform/testing.h"
 #include "platform/trace.h"
 #include "poolmgr/pool_manager.h"
@@ -199,6 +200,14 @@ TEST_F(Presence, BeaconReaderAnswersClientsAndRelays) {
   EXPECT_EQ(TraceText().find("Timed Out!!"), std::string::npos);
   sampler.Stop();
   pool.ClosePoolEasy();
+}
+
+TEST(PresenceCommands, StopAndMoveAreObeyedOnlyFromThisMachine) {
+  EXPECT_TRUE(CBeaconReader::IsOwnAddress(kLoopback));
+  EXPECT_TRUE(CBeaconReader::IsOwnAddress(0x7F000002));
+  for (std::uint32_t own : platform::ResolveHost(platform::GetHostName())) EXPECT_TRUE(CBeaconReader::IsOwnAddress(own));
+  // An address of another network (only compared, never sent to).
+  EXPECT_FALSE(CBeaconReader::IsOwnAddress(0xC6336401));  // 198.51.100.1
 }
 
 TEST_F(Presence, PlainReaderAnswersOnlyClientsAndStopsOnCommand) {

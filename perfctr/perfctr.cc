@@ -38,8 +38,9 @@ struct State {
 };
 
 State& TheState() {
-  static State* state = new State();  // lives as long as the library
-  return *state;
+  // Destroyed when the library is unloaded.
+  static State state;
+  return state;
 }
 
 // The first Open's work; `state.lock` is held.

@@ -8,9 +8,9 @@ namespace platform {
 
 class DynamicLibrary {
  public:
-  // Loads `name` (a bare name is searched for as the system searches for the
-  // program's own libraries). Null when it cannot be loaded; Error() of a
-  // failed load is then in `error`.
+  // Loads `name`. A bare name is looked for beside the program and in its
+  // ../lib first, then where the system looks. Null when it cannot be
+  // loaded, with the loader's reason in `error`.
   static std::unique_ptr<DynamicLibrary> Load(const std::string& name, std::string* error = nullptr);
   ~DynamicLibrary();
   DynamicLibrary(const DynamicLibrary&) = delete;

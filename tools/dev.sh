@@ -48,7 +48,7 @@ install_missing() {
 }
 
 # Test programs run under ThreadSanitizer (a ctest label each).
-TSAN_TEST_PROGRAMS=(platform_tests regwrap_tests poolmgr_tests txlog_tests cache_tests channels_tests conn_tests service_tests)
+TSAN_TEST_PROGRAMS=(platform_tests regwrap_tests poolmgr_tests txlog_tests cache_tests channels_tests presence_tests conn_tests service_tests)
 
 # sanitizer_pass NAME CMAKE-OPTION... [-- TEST-PROGRAM...]: builds the tree
 # (or the named test programs and what they run) in $BUILD_DIR-NAME with

@@ -3,11 +3,14 @@
 #include "base/kibo_folder.h"
 #include "base/text_scan.h"
 #include "config/admin_password.h"
+#include "net/http_tables.h"
 
 namespace admin_auth {
 namespace {
 
 constexpr std::string_view kAuthorization = "Authorization: Basic";
+constexpr const char* kAuthBody =
+    "<BODY><H1>Authentication required to access the Zondrel Administration Server</H1></BODY>\n";
 
 // The decoded credentials of the request, or nothing.
 bool Credentials(const CHTTPRequestMessage& request, std::string& credentials) {
@@ -28,6 +31,14 @@ bool IsAuthorised(const CPRegistry& settingsIn, const CHTTPRequestMessage& reque
   if (stored.empty()) return true;
   std::string credentials;
   return Credentials(request, credentials) && credentials == admin_password::Recover(stored);
+}
+
+int SendAuthRequest(CHTTPNetwork& connection, CHTTPResponseMessage& response) {
+  response.SetStatus(401, net::HTTPStatusReason(401), "HTTP/1.0");
+  response.AddHeader("Server", net::HTTPUserAgent());
+  response.AddHeader("WWW-Authenticate", std::string("Basic realm=\"") + kRealm + "\"");
+  response.Body() = kAuthBody;
+  return response.Send(connection);
 }
 
 std::string UserName(const CHTTPRequestMessage& request) {

@@ -6,6 +6,7 @@
 
 #include "admin/console_api.h"
 #include "admin/file_agent.h"
+#include "admin/metrics_agent.h"
 #include "agents/error_agent.h"
 #include "base/event_catalogue.h"
 #include "base/text_scan.h"
@@ -21,6 +22,8 @@ CAdminServer::CAdminServer(const CPRegistry& settings, platform::DWORD timeoutSe
     : m_Settings(settings), m_TimeoutSeconds(timeoutSeconds) {
   m_Handlers[kErrorHandler] = std::make_unique<CErrorAgent>();
   m_Handlers[kFileHandler] = std::make_unique<CFileAgent>(m_Settings);
+  SetHandler(kMetricsHandler, std::make_unique<CMetricsAgent>(m_Settings));
+  AddPath(CMetricsAgent::kPath, kMetricsHandler);
   for (const char* path : {"/", "/Admin", "/Admin/CorpChannel/com", "/Admin/CorpTick/com", "/Admin/CorpRedirect/com",
                            "/Admin/Corp"}) {
     AddPath(path, kFileHandler);

@@ -30,6 +30,8 @@ class CAdminServer : public CConnectionService {
   static constexpr std::size_t kHandlerSlots = 5;
   static constexpr int kErrorHandler = 0;
   static constexpr int kFileHandler = 1;
+  // The Prometheus text of the performance counters, at /metrics.
+  static constexpr int kMetricsHandler = 2;
   static constexpr int kConsoleHandler = 3;
   // The largest request body kept.
   static constexpr std::size_t kMaxBody = 1 << 20;
@@ -43,6 +45,9 @@ class CAdminServer : public CConnectionService {
 
   // Puts a handler in a free slot (2 to 4) before the server takes requests.
   void SetHandler(std::size_t slot, std::unique_ptr<CRequestAgent> handler);
+  // Has `handler` answer `path` and the paths below it (before the server
+  // takes requests); an entry for the same path is replaced.
+  void AddPath(std::string path, int handler);
   // Reads one request (each read within RecvTimeout, the whole request by
   // `deadline`), answers it and logs it.
   void ServeConnection(platform::SOCKET socket, const std::string& peer, std::chrono::steady_clock::time_point deadline,
@@ -52,7 +57,6 @@ class CAdminServer : public CConnectionService {
   int HandlerFor(std::string_view path) const;
 
  private:
-  void AddPath(std::string path, int handler);
 
   CPRegistry m_Settings;
   platform::DWORD m_TimeoutSeconds;

@@ -17,8 +17,6 @@
 
 namespace {
 
-constexpr const char* kAuthBody =
-    "<BODY><H1>Authentication required to access the Zondrel Administration Server</H1></BODY>\n";
 
 std::string WithSlash(std::string directory) {
   if (directory.empty() || directory.back() != '/') directory += '/';
@@ -123,11 +121,7 @@ bool CFileAgent::IsAuthorised(const CHTTPRequestMessage& request) const {
 
 int CFileAgent::SendAuthRequest(CHTTPNetwork& connection, CHTTPResponseMessage& response) {
   trace(trace_bits::kRequest, "CFileAgent::SendAuthRequest - sending request for authentication\n");
-  response.SetStatus(401, net::HTTPStatusReason(401), "HTTP/1.0");
-  response.AddHeader("Server", net::HTTPUserAgent());
-  response.AddHeader("WWW-Authenticate", std::string("Basic realm=\"") + admin_auth::kRealm + "\"");
-  response.Body() = kAuthBody;
-  return response.Send(connection);
+  return admin_auth::SendAuthRequest(connection, response);
 }
 
 int CFileAgent::SendFile(CHTTPNetwork& connection, const CHTTPRequestMessage& request,

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "admin/admin_auth.h"
 #include "agents/request_agent.h"
 #include "config/cp_registry.h"
 

@@ -1,12 +1,5 @@
-// What a listener reports about the connections it takes: the performance
-// counters implement it, and a listener without counters reports nothing.
+// The listeners' counters live with the performance counters that implement
+// them.
 #pragma once
 
-class CConnectionCounters {
- public:
-  virtual ~CConnectionCounters() = default;
-  // A connection was accepted.
-  virtual void ConnectionAccepted() = 0;
-  // An accepted connection was closed unanswered because the pool was full.
-  virtual void ConnectionRefused() = 0;
-};
+#include "perf/connection_counters.h"

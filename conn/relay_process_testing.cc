@@ -36,7 +36,8 @@ bool RunZondrelctl(const std::string& root, const std::vector<std::string>& argu
 bool RelayProcess::WriteMachineSettings(const Settings& settings) {
   const std::string key = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orrinvale\\Zondrel";
   std::string text = "Windows Registry Editor Version 5.00\r\n\r\n" + key + "]\r\n\"HomeDirectory\"=\"" + m_Home +
-                     "\"\r\n\"RecvTimeout\"=" + DwordText(settings.recvTimeoutSeconds) + "\r\n\r\n" + key +
+                     "\"\r\n\"RecvTimeout\"=" + DwordText(settings.recvTimeoutSeconds) +
+                     "\r\n\"BeaconPort\"=dword:00000000\r\n\r\n" + key +
                      "\\Admin]\r\n\"WebPort\"=dword:00000000\r\n\"JavaPort\"=dword:00000000\r\n\r\n" + key +
                      "\\Comm]\r\n\"LISTEN1\"=\"" + settings.listenAddress + "," + std::to_string(m_Port) + "\"\r\n\r\n" +
                      key + "\\ThreadPools]\r\n\"MaxClientThreads\"=" + DwordText(settings.maxClientThreads) + "\r\n";
@@ -71,6 +72,8 @@ bool RelayProcess::Start(const Settings& settings) {
   registry.SetHomeDirectory(m_Home.c_str());
   registry.SetWebPort(0);
   registry.SetJavaPort(0);
+  // No beacon unless the test gives it a free port of its own.
+  registry.SetUDPBeaconPort(0);
   registry.SetServerLISTENIPPort(1, (settings.listenAddress + "," + std::to_string(m_Port)).c_str());
   registry.SetRecvTimeout(settings.recvTimeoutSeconds);
   registry.SetServerMaxClientThreads(settings.maxClientThreads);

@@ -78,6 +78,18 @@ std::unique_ptr<SharedMemory> SharedMemory::Open(const std::string& name, bool r
   return block;
 }
 
+bool SharedMemory::Remove(const std::string& name) {
+  if (!ValidName(name)) {
+    SetLastError(kErrorInvalidParameter);
+    return false;
+  }
+  if (::unlink((MachineDirectory("shm") + name).c_str()) != 0) {
+    SetLastError(kErrorFileNotFound);
+    return false;
+  }
+  return true;
+}
+
 std::unique_ptr<SharedMemory> SharedMemory::Map(int fd, std::size_t size, bool readOnly) {
   void* data = ::mmap(nullptr, size, readOnly ? PROT_READ : PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   ::close(fd);

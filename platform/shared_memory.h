@@ -18,6 +18,9 @@ class SharedMemory {
   static std::unique_ptr<SharedMemory> Create(const std::string& name, std::size_t size);
   // Opens an existing block; null with kErrorFileNotFound when missing.
   static std::unique_ptr<SharedMemory> Open(const std::string& name, bool readOnly);
+  // Removes the name: later opens fail and a later Create makes a new block,
+  // while those who mapped it keep their mapping. False when it was missing.
+  static bool Remove(const std::string& name);
   ~SharedMemory();
 
   void* Data() const { return data_; }

@@ -23,9 +23,12 @@
 #include "conn/service_conn_mgr.h"
 #include "conn/listen_address.h"
 #include "conn/secret_agent.h"
+#include "perf/perf_sampler.h"
 #include "platform/service_control.h"
 #include "platform/trace.h"
 #include "poolmgr/pool_manager.h"
+#include "presence/beacon_reader.h"
+#include "presence/heartbeat.h"
 #include "redirect/redirect_agent.h"
 #include "redirect/redirection_house.h"
 #include "service/nt_service.h"
@@ -93,10 +96,10 @@ DWORD ServiceController::Start(CNTService* service) {
       {"Creating Redirection Data Object", &ServiceController::CreateRedirectionDataObject},
       {"Creating Thread Pool", &ServiceController::CreateThreadPool},
       {"Creating the Agents", &ServiceController::CreateAgents},
-      {"Creating Performance Monitoring Thread", nullptr},
+      {"Creating Performance Monitoring Thread", &ServiceController::CreatePerformanceSampler},
       {"Creating Connection Managers", &ServiceController::CreateConnectionManagers},
-      {"Creating Beacon Reader", nullptr},
-      {"Creating Heart Beat", nullptr},
+      {"Creating Beacon Reader", &ServiceController::CreateBeaconReader},
+      {"Creating Heart Beat", &ServiceController::CreateHeartBeat},
       {"Creating Java Connection Manager", &ServiceController::CreateJavaListener},
   };
   for (const Step& step : kSteps) {
@@ -120,10 +123,13 @@ DWORD ServiceController::Stop() {
   WaitForAnswersUnderWay(graceMs);
   upstream::AbortAllStreams();
   ReportStop("Destroying Heart Beat", kStepWaitHint);
+  DestroyHeartBeat();
   ReportStop("Destroying Beacon Reader");
+  DestroyBeaconReader();
   ReportStop("Shuting down connection managers");
   ShutDownConnectionManagers();
   ReportStop("Turning off Performance Monitoring");
+  DestroyPerformanceSampler();
   ReportStop("Destroying Thread Pool");
   DestroyThreadPool();
   ReportStop("Destroying Agents");
@@ -347,9 +353,51 @@ DWORD ServiceController::CreateConnectionManagers() {
     auto& listener = m_Listeners[m_ListenerCount++];
     listener = std::make_unique<CConnMgr>(m_pClientPool.get());
     result = static_cast<DWORD>(listener->Start(address.port, recvTimeout, m_pAgentList.get(), m_pAgents.get(),
-                                                m_pTransactionLog.get(), nullptr, address.address.c_str()));
+                                                m_pTransactionLog.get(), m_pSampler.get(), address.address.c_str()));
   }
   return result;
+}
+
+DWORD ServiceController::SamplingInterval(DWORD setting) { return setting < kMaxSamplingMs ? setting : kMaxSamplingMs; }
+
+DWORD ServiceController::CreatePerformanceSampler() {
+  const DWORD interval = SamplingInterval(m_pSettings->GetPerformanceMonSamplingInterval());
+  if (m_pClientPool && !m_pSampler) {
+    m_pSampler = std::make_unique<CPerfSampler>();
+    // A sampler without its block stays inert; the relay runs all the same.
+    if (m_pSampler->Start(m_pClientPool.get(), interval) != 0) {
+      trace(trace_bits::kThreads, "ServiceController: no performance block: counters off\n");
+    }
+  }
+  return 0;
+}
+
+DWORD ServiceController::CreateBeaconReader() {
+  const DWORD port = m_pSettings->GetUDPBeaconPort();
+  if (!m_pSampler || !m_pClientPool || m_pBeaconReader || port == 0) return 0;
+  // The reader listens on the port above the beacon port.
+  if (port >= 0xFFFF) return kErrBeaconReader;
+  m_pBeaconReader = std::make_unique<CServerBeaconReader>(*m_pSettings, m_pSampler.get());
+  if (m_pBeaconReader->Start(static_cast<std::uint16_t>(port + 1)) != 0) return kErrBeaconReader;
+  return 0;
+}
+
+DWORD ServiceController::CreateHeartBeat() {
+  const DWORD port = m_pSettings->GetHeartBeatPort();
+  const DWORD frequency = m_pSettings->GetHeartBeatFrequency();
+  if (port == 0 || port > 0xFFFF || frequency == 0 || m_pHeartBeat) return 0;
+  std::vector<std::uint16_t> ports;
+  for (std::size_t i = 0; i < m_ListenerCount; ++i) {
+    if (m_Listeners[i]) ports.push_back(m_Listeners[i]->Port());
+  }
+  if (ports.empty()) return 0;
+  m_pHeartBeat = std::make_unique<CHeartBeat>(*m_pSettings);
+  if (m_pHeartBeat->Start(static_cast<std::uint16_t>(port), ports.size(), ports.data(), frequency) != 0) {
+    trace(trace_bits::kHttp, "ServiceController: the heartbeat did not start (%u ports)\n",
+          static_cast<unsigned>(ports.size()));
+    m_pHeartBeat.reset();
+  }
+  return 0;
 }
 // --- stop steps ----------------------------------------------------------------
 
@@ -381,6 +429,21 @@ void ServiceController::WaitForAnswersUnderWay(DWORD graceMs) {
     }
     platform::Sleep(kAnswerPollMs);
   }
+}
+
+void ServiceController::DestroyHeartBeat() {
+  if (m_pHeartBeat) m_pHeartBeat->Stop();
+  m_pHeartBeat.reset();
+}
+
+void ServiceController::DestroyBeaconReader() {
+  if (m_pBeaconReader) m_pBeaconReader->Stop();
+  m_pBeaconReader.reset();
+}
+
+void ServiceController::DestroyPerformanceSampler() {
+  if (m_pSampler) m_pSampler->Stop();
+  m_pSampler.reset();
 }
 
 void ServiceController::ShutDownConnectionManagers() {

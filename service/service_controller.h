@@ -19,6 +19,9 @@ struct CConsoleContext;
 class CJavaProtocol;
 class CServiceConnMgr;
 class CAgentList;
+class CBeaconReader;
+class CHeartBeat;
+class CPerfSampler;
 class CConnMgr;
 class CCorporateData;
 class CFlashHouse;
@@ -58,6 +61,8 @@ class ServiceController {
   // StopGracePeriod (seconds) is kept below this, so that a stop still ends
   // well within the time a service manager gives it.
   static constexpr platform::DWORD kMaxStopGraceSeconds = 60;
+  // The performance sampler samples at least this often.
+  static constexpr platform::DWORD kMaxSamplingMs = 10000;
   // The administration listeners: pool depth, the deadbeat time and cleaner
   // interval of their pools, and the receive timeout of their requests.
   static constexpr int kAdminPoolDepth = 30;
@@ -91,6 +96,11 @@ class ServiceController {
   CServiceConnMgr* AdminListener() const { return m_pAdminListener.get(); }
   CServiceConnMgr* JavaListener() const { return m_pJavaListener.get(); }
   CRedirectionHouse* Redirection() const { return m_pRedirection.get(); }
+  CPerfSampler* Sampler() const { return m_pSampler.get(); }
+  CBeaconReader* BeaconReader() const { return m_pBeaconReader.get(); }
+  CHeartBeat* HeartBeat() const { return m_pHeartBeat.get(); }
+  // The sampling interval that Statistics\PerformanceMonSamplingInterval gives.
+  static platform::DWORD SamplingInterval(platform::DWORD setting);
 
  private:
   void ReportStart(const char* text);
@@ -107,12 +117,18 @@ class ServiceController {
   platform::DWORD CreateRedirectionDataObject();
   platform::DWORD CreateThreadPool();
   platform::DWORD CreateAgents();
+  platform::DWORD CreatePerformanceSampler();
   platform::DWORD CreateConnectionManagers();
+  platform::DWORD CreateBeaconReader();
+  platform::DWORD CreateHeartBeat();
   // Stop steps.
   platform::DWORD StopGraceMs() const;
   void StopTakingConnections();
   void WaitForAnswersUnderWay(platform::DWORD graceMs);
+  void DestroyHeartBeat();
+  void DestroyBeaconReader();
   void ShutDownConnectionManagers();
+  void DestroyPerformanceSampler();
   void DestroyThreadPool();
   void DestroyAgents();
   void DestroyTransactionLogAndAgentList();
@@ -156,4 +172,8 @@ class ServiceController {
   std::array<std::unique_ptr<CAbstractAgent>, kAgentSlotCount> m_OwnedAgents;
   // The redirection table and its map; the redirect agent borrows it.
   std::unique_ptr<CRedirectionHouse> m_pRedirection;
+  // Live counters and UDP presence.
+  std::unique_ptr<CPerfSampler> m_pSampler;
+  std::unique_ptr<CBeaconReader> m_pBeaconReader;
+  std::unique_ptr<CHeartBeat> m_pHeartBeat;
 };

@@ -1,6 +1,7 @@
 #include "service/zondrel_service.h"
 
 #include "admin/content_types.h"
+#include "perf/perf_text.h"
 #include "platform/system.h"
 #include "regwrap/qr_registry.h"
 
@@ -49,6 +50,8 @@ int ZondrelService::Install() {
   // The administration web server names file types from the machine's
   // content types; the system's table fills those not set yet.
   if (result) content_types::Seed();
+  // The counters' names and help texts for performance monitors.
+  perf::InstallCounterNames(m_szServiceName);
   return result;
 }
 

@@ -25,6 +25,7 @@ TEST_PACKAGES=(clang libclang-rt-14-dev          # fuzz targets
                lighttpd tinyproxy dante-server    # real peers of the tests
                apache2-utils nginx                # load generator and baseline of the benchmarks
                chromium chromium-driver python3-selenium  # browser tests
+               python3-prometheus-client          # parser of the /metrics text
                lintian)                           # the package test's check of the package
 
 install_missing() {
@@ -58,7 +59,7 @@ if command -v ccache >/dev/null; then
 fi
 
 # Test programs run under ThreadSanitizer (a ctest label each).
-TSAN_TEST_PROGRAMS=(platform_tests regwrap_tests poolmgr_tests txlog_tests cache_tests channels_tests admin_tests redirect_tests conn_tests service_tests)
+TSAN_TEST_PROGRAMS=(platform_tests regwrap_tests poolmgr_tests txlog_tests cache_tests channels_tests admin_tests redirect_tests presence_tests conn_tests service_tests)
 
 # sanitizer_pass NAME CMAKE-OPTION... [-- TEST-PROGRAM...]: builds the tree
 # (or the named test programs and what they run) in $BUILD_DIR-NAME with
@@ -107,6 +108,8 @@ case "${1:-}" in
     "$BUILD_DIR/bin/zondrelctl" reg query 'HKLM\SOFTWARE\Orrinvale\Zondrel' /v HomeDirectory >/dev/null 2>&1 ||
       "$BUILD_DIR/bin/zondrelctl" reg add 'HKLM\SOFTWARE\Orrinvale\Zondrel' /v HomeDirectory /t REG_SZ \
         /d "$ZONDREL_ROOT/home/" /f >/dev/null
+    # The service entry, and the counters' names that zondrelctl perf reads.
+    "$BUILD_DIR/bin/zondrel" -i >/dev/null 2>&1 || true
     # A sample corporate channel for a first look (CorpDirectory defaults to
     # home/corp); the company's own files replace it.
     [ -e "$ZONDREL_ROOT/home/corp" ] || cp -r "$ROOT_DIR/samples/corp" "$ZONDREL_ROOT/home/corp"

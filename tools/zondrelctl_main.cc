@@ -8,6 +8,7 @@
 #include "tools/event_command.h"
 #include "tools/java_command.h"
 #include "tools/eventlog_command.h"
+#include "tools/perf_command.h"
 #include "tools/reg_command.h"
 
 namespace {
@@ -54,6 +55,13 @@ The machine is the directory named by ZONDREL_ROOT (/var/lib/zondrel when unset)
       put-flash FILE, get-corp, put-corp FILE (groups inline), get-groups,
       animations, corp-enabled, get-redirect, put-redirect FILE. What the
       relay sends goes to standard output.
+  zondrelctl perf [--interval S] [--count N] [--json] [--prometheus]
+      Shows the running relay's thirteen performance counters every S seconds
+      (default 1), N times (default: until interrupted), read through the
+      library the service's Performance key names (installed by zondrel -i);
+      accepted connections as a rate per second. --json prints one object per
+      sample and line; --prometheus prints the counters and the Statistics
+      values once in the Prometheus text format.
   zondrelctl --help
       Prints this text.
 
@@ -75,6 +83,7 @@ int main(int argc, char** argv) {
   if (command == "eventlog") return zondrelctl::RunEventLogCommand(args);
   if (command == "admin") return zondrelctl::RunAdminCommand(args);
   if (command == "java") return zondrelctl::RunJavaCommand(args);
+  if (command == "perf") return zondrelctl::RunPerfCommand(args);
   std::cerr << "ERROR: Unknown command \"" << command << "\". Type \"zondrelctl --help\" for usage.\n";
   return 1;
 }

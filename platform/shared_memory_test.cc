@@ -43,3 +43,24 @@ TEST(SharedMemory, CreatedZeroedSharedBetweenProcessesAndOpenedReadOnly) {
 
 }  // namespace
 }  // namespace platform
+
+namespace platform {
+namespace {
+
+TEST(SharedMemory, RemovedNameIsGoneWhileMappingsStay) {
+  auto block = SharedMemory::Create("Removed", 64);
+  ASSERT_NE(block, nullptr);
+  static_cast<char*>(block->Data())[0] = 'x';
+  EXPECT_TRUE(SharedMemory::Remove("Removed"));
+  EXPECT_EQ(SharedMemory::Open("Removed", true), nullptr);
+  EXPECT_EQ(static_cast<char*>(block->Data())[0], 'x');
+  EXPECT_FALSE(SharedMemory::Remove("Removed"));
+  EXPECT_FALSE(SharedMemory::Remove("../registry.db"));
+  // A new block of the name starts zeroed.
+  auto fresh = SharedMemory::Create("Removed", 64);
+  ASSERT_NE(fresh, nullptr);
+  EXPECT_EQ(static_cast<char*>(fresh->Data())[0], 0);
+}
+
+}  // namespace
+}  // namespace platform

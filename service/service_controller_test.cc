@@ -30,6 +30,7 @@ TEST(ServiceController, StartsOnceStopsOnceAndRecordsItsStatistics) {
   CPRegistry settings;
   settings.SetHomeDirectory(home.c_str());
   settings.SetWebPort(0);
+  settings.SetUDPBeaconPort(0);
   settings.SetJavaPort(0);
   settings.SetServerLISTENIPPort(1, ListenText(FreeLoopbackPort()).c_str());
 
@@ -59,6 +60,7 @@ TEST(ServiceController, BuildsAndTakesDownTheClientPoolAgentsAndListeners) {
   CPRegistry settings;
   settings.SetHomeDirectory((testing_support::MakeTempDir("home") + "/").c_str());
   settings.SetWebPort(0);
+  settings.SetUDPBeaconPort(0);
   settings.SetJavaPort(0);
   settings.SetServerMaxClientThreads(7);
   settings.SetServerNoOfListenThreads(3);
@@ -110,6 +112,7 @@ TEST(ServiceController, StopGivesRequestsUnderWayTheGracePeriodThenClosesTheList
   CPRegistry settings;
   settings.SetHomeDirectory((testing_support::MakeTempDir("home") + "/").c_str());
   settings.SetWebPort(0);
+  settings.SetUDPBeaconPort(0);
   settings.SetJavaPort(0);
   settings.SetStopGracePeriod(1);
   const unsigned short port = FreeLoopbackPort();

@@ -70,6 +70,7 @@ class LoopbackListener : public ::testing::Environment {
     settings.SetServerLISTENIPPort(1, address.c_str());
     // Tests run side by side: no fixed administration ports.
     settings.SetWebPort(0);
+    settings.SetUDPBeaconPort(0);
     settings.SetJavaPort(0);
   }
 };

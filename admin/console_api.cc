@@ -21,10 +21,11 @@
 #include "channels/corporate_data.h"
 #include "channels/flash_house.h"
 #include "net/http_network.h"
+#include "perf/perf_block.h"
+#include "perf/perf_text.h"
 #include "platform/file.h"
 #include "platform/sync.h"
 #include "poolmgr/read_write_lock.h"
-#include "regwrap/qr_registry.h"
 
 namespace {
 
@@ -239,19 +240,26 @@ CConsoleApi::Answer CConsoleApi::Status() {
                                                       std::to_string(net::kProductMinorVersion)) +
                     ",\"build\":" + json::JsonQuote(net::kProductBuildText) +
                     ",\"runningSince\":" + json::JsonQuote(settings.GetStatisticsRunningSince()) + ",\"statistics\":{";
-  QRRegistry statistics(settings, "Statistics", nullptr);
   bool first = true;
-  if (statistics.Open(0)) {
-    for (platform::DWORD i = 0;; ++i) {
-      platform::DWORD type = 0;
-      const std::string name = statistics.EnumValue(i, &type);
-      if (name.empty()) break;
-      if (type != platform::REG_DWORD) continue;
-      out += (first ? "" : ",") + json::JsonQuote(name) + ":" + std::to_string(statistics.GetValue(name.c_str(), 0u));
-      first = false;
-    }
+  for (const perf::Statistic& statistic : perf::ReadStatistics()) {
+    out += (first ? "" : ",") + json::JsonQuote(statistic.first) + ":" + std::to_string(statistic.second);
+    first = false;
   }
-  return {200, out + "}}"};
+  out += "},\"counters\":";
+  // The live counters, while the relay publishes them; word 0 is a running
+  // count that the console turns into a rate between two calls.
+  perf::Counters words{};
+  if (perf::ReadBlock(words)) {
+    out += "{";
+    for (std::size_t i = 0; i < perf::kCounterCount; ++i) {
+      const char* key = i == perf::eAcceptedRate ? "accepted" : perf::kCounterTexts[i].key;
+      out += (i == 0 ? "\"" : ",\"") + std::string(key) + "\":" + std::to_string(words[i]);
+    }
+    out += "}";
+  } else {
+    out += "null";
+  }
+  return {200, out + ",\"time\":" + std::to_string(std::time(nullptr)) + "}"};
 }
 
 CConsoleApi::Answer CConsoleApi::Settings() {

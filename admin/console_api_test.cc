@@ -16,6 +16,7 @@
 #include "channels/flash_house.h"
 #include "channels/house_testing.h"
 #include "config/admin_password.h"
+#include "perf/perf_sampler.h"
 #include "platform/sync.h"
 #include "platform/testing.h"
 
@@ -134,6 +135,29 @@ TEST_F(ConsoleApiTest, LogFilesAreListedAndReadInPages) {
   EXPECT_EQ(ok.Member("lines")->items[0].text, "127.0.0.1 GET /c 200");
   EXPECT_EQ(api.Handle(*Request("GET", "/api/logs/..%2Fcorp.dat")).status, 404);
   EXPECT_EQ(api.Handle(*Request("GET", "/api/logs/corp.dat")).status, 404);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ConsoleApiStatus, TheLiveCountersAreThereWhileTheRelayPublishesThem) {
+  CPRegistry settings;
+  CConsoleContext context;
+  CConsoleApi api(settings, &context);
+  EXPECT_EQ(Json(api.Handle(*Request("GET", "/api/status"))).Member("counters")->kind, json::JsonValue::Kind::kNull);
+  CPerfSampler sampler;
+  ASSERT_EQ(sampler.Start(nullptr, 60000), 0);
+  sampler.CountAccepted();
+  sampler.CountAccepted();
+  const json::JsonValue status = Json(api.Handle(*Request("GET", "/api/status")));
+  const json::JsonValue* counters = status.Member("counters");
+  ASSERT_NE(counters, nullptr);
+  ASSERT_EQ(counters->kind, json::JsonValue::Kind::kObject);
+  EXPECT_EQ(counters->Member("accepted")->number, 2);
+  EXPECT_EQ(counters->Member("accepted_total")->number, 2);
+  EXPECT_NE(status.Member("time"), nullptr);
+  sampler.Stop();
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 #include "conn/connection_thread.h"
 
+#include <exception>
 #include <new>
 
+#include "base/trace_bits.h"
 #include "net/connection_service.h"
+#include "platform/trace.h"
 
 using platform::kInvalidSocket;
 using platform::SOCKET;
@@ -36,7 +39,15 @@ void CConnectionThread::Run() {
     }
     UpdateActivityTime();
     if (m_pJob->m_Service != nullptr && collected != nullptr && !m_Stop.load()) {
-      m_pJob->m_Service->ServeConnection(socket, collected->peer, collected->deadline, m_Stop);
+      // Whatever the service throws ends this connection, not the thread:
+      // the connection is closed and the thread takes the next one.
+      try {
+        m_pJob->m_Service->ServeConnection(socket, collected->peer, collected->deadline, m_Stop);
+      } catch (const std::exception& failure) {
+        trace(trace_bits::kRequest, "ConnectionThread: the service failed: %s\n", failure.what());
+      } catch (...) {
+        trace(trace_bits::kRequest, "ConnectionThread: the service failed\n");
+      }
     }
     const bool stopped = m_Stop.load();
     if (stopped) Kill();

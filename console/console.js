@@ -32,9 +32,46 @@ function cell(row, text) {
   return td;
 }
 
+// The accepted-connections rate of the last two minutes, for the chart.
+const rates = [];
+let lastSample = null;
+
+function drawRates() {
+  const top = Math.max(1, ...rates);
+  const points = rates.map((rate, i) => `${i * 10},${115 - (rate / top) * 110}`).join(" ");
+  document.querySelector("#rate-chart polyline").setAttribute("points", points);
+}
+
+function showCounters(status) {
+  document.getElementById("counters-none").hidden = status.counters !== null;
+  const body = document.querySelector("#counters tbody");
+  body.replaceChildren();
+  if (status.counters === null) return;
+  for (const [name, value] of Object.entries(status.counters)) {
+    const row = body.insertRow();
+    cell(row, name);
+    cell(row, String(value));
+  }
+  const sample = { time: status.time, accepted: status.counters.accepted };
+  if (lastSample && sample.time > lastSample.time) {
+    const rate = (sample.accepted - lastSample.accepted) / (sample.time - lastSample.time);
+    rates.push(rate);
+    if (rates.length > 60) rates.shift();
+    document.getElementById("rate").textContent = rate.toFixed(1);
+    drawRates();
+  }
+  lastSample = sample;
+}
+
+// The status page asks again every two seconds while it is shown.
+setInterval(() => {
+  if ((location.hash || "#status") === "#status") api.get("status").then(showCounters, () => {});
+}, 2000);
+
 const pages = {
   async status() {
     const status = await api.get("status");
+    showCounters(status);
     const facts = document.getElementById("status-facts");
     facts.replaceChildren();
     for (const [name, value] of [["Version", status.version + " (" + status.build + ")"],

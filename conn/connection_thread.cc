@@ -33,10 +33,7 @@ void CConnectionThread::Run() {
     SOCKET socket = m_pJob->m_Socket;
     m_pJob->m_Socket = kInvalidSocket;  // taken: from here on this thread closes it
     const std::shared_ptr<CCollectedRequest> collected = std::move(m_pJob->m_Collected);
-    {
-      platform::Locked lock(m_SocketLock);
-      m_CurrentSocket = socket;
-    }
+    m_Connection.Hold(socket);
     UpdateActivityTime();
     if (m_pJob->m_Service != nullptr && collected != nullptr && !m_Stop.load()) {
       // Whatever the service throws ends this connection, not the thread:
@@ -58,24 +55,13 @@ void CConnectionThread::Run() {
   (void)Recycle(eThdEnded);
 }
 
-void CConnectionThread::CloseConnection(SOCKET socket) {
-  platform::Locked lock(m_SocketLock);
-  if (socket != kInvalidSocket) {
-    platform::Shutdown(socket, platform::SD_SEND);
-    platform::CloseSocket(socket);
-  }
-  m_CurrentSocket = kInvalidSocket;
-}
+void CConnectionThread::CloseConnection(SOCKET socket) { m_Connection.Close(socket, false); }
 
 int CConnectionThread::StopWorkingNow() {
   m_Stop.store(true);
-  {
-    // The service's waits end at once; nothing more is read. The thread
-    // closes the socket itself.
-    platform::Locked lock(m_SocketLock);
-    if (m_CurrentSocket == kInvalidSocket) return 0;
-    platform::Shutdown(m_CurrentSocket, platform::SD_BOTH);
-  }
+  // The service's waits end at once; nothing more is read. The thread
+  // closes the socket itself.
+  if (!m_Connection.ShutDown()) return 0;
   return QRPoolThread::StopWorkingNow();
 }
 

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "conn/collected_request.h"
+#include "conn/held_connection.h"
 #include "platform/socket.h"
 #include "platform/sync.h"
 #include "poolmgr/pool_thread.h"
@@ -38,8 +39,8 @@ class CConnectionThread : public QRPoolThread {
   void CloseConnection(platform::SOCKET socket);
 
   std::unique_ptr<CConnectionJob> m_pJob;  // m_Params points at it
-  platform::Lock m_SocketLock;
-  platform::SOCKET m_CurrentSocket GUARDED_BY(m_SocketLock) = platform::kInvalidSocket;
+
+  CHeldConnection m_Connection;
   std::atomic<bool> m_Stop{false};
 };
 

@@ -42,10 +42,7 @@ void CSecretAgent::Run() {
     const std::shared_ptr<CCollectedRequest> collected = std::move(m_pJob->m_Collected);
     // Read where the listener put it; `collected` holds it until the next job.
     const std::string_view peer = collected != nullptr ? std::string_view(collected->peer) : std::string_view();
-    {
-      platform::Locked lock(m_SocketLock);
-      m_CurrentSocket = socket;
-    }
+    m_Connection.Hold(socket);
     UpdateActivityTime();
 
     if (ReadRequest(socket, job.m_RecvTimeoutSeconds, collected.get())) {
@@ -167,25 +164,13 @@ void CSecretAgent::LogTransaction(CPTransactionLogEntry& entry, std::string_view
   if (log != nullptr) log->AddEntry(entry);
 }
 
-void CSecretAgent::CloseConnection(SOCKET socket) {
-  platform::Locked lock(m_SocketLock);
-  if (socket != kInvalidSocket) {
-    platform::Shutdown(socket, platform::SD_SEND);
-    platform::Shutdown(socket, platform::SD_BOTH);
-    platform::CloseSocket(socket);
-  }
-  m_CurrentSocket = kInvalidSocket;
-}
+void CSecretAgent::CloseConnection(SOCKET socket) { m_Connection.Close(socket, true); }
 
 int CSecretAgent::StopWorkingNow() {
   m_Stop.store(true);
-  {
-    // The connection's waits and sends end at once; its own thread closes it.
-    // (A thread that has not taken its socket yet sees the flag first.)
-    platform::Locked lock(m_SocketLock);
-    if (m_CurrentSocket == kInvalidSocket) return 0;
-    platform::Shutdown(m_CurrentSocket, platform::SD_BOTH);
-  }
+  // The connection's waits and sends end at once; its own thread closes it.
+  // (A thread that has not taken its socket yet sees the flag first.)
+  if (!m_Connection.ShutDown()) return 0;
   return QRPoolThread::StopWorkingNow();
 }
 

@@ -17,6 +17,7 @@
 
 #include "conn/client_request_params.h"
 #include "platform/socket.h"
+#include "conn/held_connection.h"
 #include "platform/sync.h"
 #include "platform/types.h"
 #include "poolmgr/pool_thread.h"
@@ -66,10 +67,7 @@ class CSecretAgent : public QRPoolThread {
   unsigned int m_BufferLength = 0;
   Clock::time_point m_RequestStart;
   Clock::time_point m_RequestEnd;
-  // The current socket is shared by this thread (which closes it) and the
-  // stopping thread (which shuts it down).
-  platform::Lock m_SocketLock;
-  platform::SOCKET m_CurrentSocket GUARDED_BY(m_SocketLock) = platform::kInvalidSocket;
+  CHeldConnection m_Connection;
   std::atomic<bool> m_Stop{false};
 };
 

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <string>
 
+#include "admin/admin_auth.h"
 #include "admin/console_api.h"
 #include "admin/file_agent.h"
 #include "admin/metrics_agent.h"
@@ -72,6 +73,16 @@ int CAdminServer::HandlerFor(std::string_view path) const {
   return kErrorHandler;
 }
 
+std::string CAdminServer::LoggedUri(const CHTTPRequestMessage& request) {
+  // The log says who made a change: the user of the credentials follows
+  // the URI as one more query value.
+  std::string uri = request.URI();
+  if (request.Method() != net::kHTTPPost) return uri;
+  const std::string user = admin_auth::UserName(request);
+  if (!user.empty()) uri += (uri.find('?') == std::string::npos ? "?user=" : "&user=") + user;
+  return uri;
+}
+
 void CAdminServer::ServeConnection(platform::SOCKET socket, const std::string& peer,
                                    std::chrono::steady_clock::time_point deadline, const std::atomic<bool>& stop) {
   CHTTPNetwork network(socket, m_TimeoutSeconds);
@@ -93,7 +104,7 @@ void CAdminServer::ServeConnection(platform::SOCKET socket, const std::string& p
   CPAdminTransactionLogEntry entry;
   entry.SetClientAddress(peer);
   entry.SetMethod(request.MethodName());
-  entry.SetUri(request.URI());
+  entry.SetUri(LoggedUri(request));
   entry.SetStatus(response.StatusCode());
   entry.SetBytes(network.BytesWritten());
   entry.SetTimeTaken(std::chrono::duration_cast<std::chrono::milliseconds>(finished - started).count() * 0.001);

@@ -57,6 +57,8 @@ class CAdminServer : public CConnectionService {
   int HandlerFor(std::string_view path) const;
 
  private:
+  // The URI as the administration log records it.
+  static std::string LoggedUri(const CHTTPRequestMessage& request);
 
   CPRegistry m_Settings;
   platform::DWORD m_TimeoutSeconds;

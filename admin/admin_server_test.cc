@@ -167,9 +167,11 @@ TEST_F(AdminServerTest, EveryRequestIsLogged) {
   {
     Get("/Admin/");
     Get("/Administrator");
+    // A change names its user ("alice:pw").
+    Ask("POST /Admin/y.txt HTTP/1.0\r\nAuthorization: Basic YWxpY2U6cHc=\r\nContent-Length: 0\r\n\r\n");
   }
   std::string log;
-  for (int i = 0; i < 100 && log.find("/Administrator") == std::string::npos; ++i) {
+  for (int i = 0; i < 100 && log.find("user=alice") == std::string::npos; ++i) {
     log = testing_support::ReadFile(m_Home + "Log/Adm00001.log");
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
@@ -177,6 +179,7 @@ TEST_F(AdminServerTest, EveryRequestIsLogged) {
       << log;
   EXPECT_NE(log.find(" GET /Admin/ 200 "), std::string::npos) << log;
   EXPECT_NE(log.find(" GET /Administrator 404 "), std::string::npos) << log;
+  EXPECT_NE(log.find(" POST /Admin/y.txt?user=alice 405 "), std::string::npos) << log;
 }
 
 }  // namespace

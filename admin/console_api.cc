@@ -11,6 +11,7 @@
 #include "admin/admin_agent.h"
 #include "admin/admin_auth.h"
 #include "admin/console_context.h"
+#include "admin/diagnostics.h"
 #include "base/json_reader.h"
 #include "base/json_text.h"
 #include "base/kibo_folder.h"
@@ -25,7 +26,11 @@
 #include "perf/perf_text.h"
 #include "platform/file.h"
 #include "platform/sync.h"
+#include "platform/system.h"
 #include "poolmgr/read_write_lock.h"
+#include "presence/heartbeat.h"
+#include "presence/relay_discovery.h"
+#include "txlog/log_analysis.h"
 
 namespace {
 
@@ -230,6 +235,9 @@ CConsoleApi::Answer CConsoleApi::Handle(const CHTTPRequestMessage& request) {
   if (path.substr(0, 13) == "/api/actions/" && post) return Action(path.substr(13));
   if (path == "/api/cache-dump" && post) return CacheDump();
   if (path == "/api/logs" && get) return Logs();
+  if (path == "/api/logs/analysis" && get) return LogAnalysis(query);
+  if (path == "/api/diagnostics" && post) return Diagnostics(body);
+  if (path == "/api/relays" && get) return Relays();
   if (path.substr(0, 10) == "/api/logs/" && get) return LogLines(path.substr(10), query);
   return Error(404, "no such call");
 }
@@ -399,4 +407,91 @@ CConsoleApi::Answer CConsoleApi::LogLines(std::string_view name, std::string_vie
     out += (sent++ == 0 ? "" : ",") + json::JsonQuote(line);
   }
   return {200, out + "],\"from\":" + std::to_string(from) + "}"};
+}
+
+CConsoleApi::Answer CConsoleApi::LogAnalysis(std::string_view query) {
+  const std::optional<std::string> from = CLogAnalysis::ParseBound(QueryValue(query, "from"));
+  const std::optional<std::string> to = CLogAnalysis::ParseBound(QueryValue(query, "to"));
+  if (!from || !to) return Error(400, "from and to take a time as YYYY-MM-DD HH:MM");
+  CPRegistry settings(m_Settings);
+  const std::string directory = settings.GetTransactionLogDirectory();
+  CLogAnalysis analysis(*from, *to);
+  // The viewers' logs (the administration log has its own files), newest
+  // first, so that a bound on the bytes read drops the oldest.
+  std::vector<std::string> names = CKiboFolder::ListFiles(directory, "Tx*.log");
+  std::sort(names.rbegin(), names.rend());
+  std::size_t read = 0;
+  for (const std::string& name : names) {
+    if (read >= kMaxAnalysedBytes) {
+      analysis.MarkTruncated();
+      break;
+    }
+    std::string reason;
+    const std::optional<std::string> text =
+        CCorporateData::ReadDataFile(directory + name, std::min(kMaxLogBytes, kMaxAnalysedBytes - read), reason);
+    if (!text) {
+      analysis.MarkTruncated();
+      continue;
+    }
+    read += text->size();
+    analysis.AddText(*text);
+  }
+  return {200, analysis.Json()};
+}
+
+CConsoleApi::Answer CConsoleApi::Diagnostics(std::string_view body) {
+  json::JsonLimits limits;
+  limits.max_bytes = kMaxBody;
+  const json::JsonResult parsed = json::ParseJson(body, limits);
+  if (!parsed.ok) return Error(400, "the body is not JSON: " + parsed.error);
+  const json::JsonValue* category = parsed.value.Member("category");
+  if (category == nullptr || category->kind != json::JsonValue::Kind::kString ||
+      !diagnostics::IsCategoryPath(category->text)) {
+    return Error(400, "\"category\" takes a category as a viewer names it, such as 12345-0");
+  }
+  const json::JsonValue* target = parsed.value.Member("target");
+  const std::string which = target != nullptr && target->kind == json::JsonValue::Kind::kString ? target->text : "both";
+  if (which != "relay" && which != "dataCentre" && which != "both") {
+    return Error(400, "\"target\" is relay, dataCentre or both");
+  }
+  CPRegistry settings(m_Settings);
+  std::string out = "{\"request\":" + json::JsonQuote(diagnostics::ViewerRequest(category->text));
+  if (which != "dataCentre") out += ",\"relay\":" + diagnostics::ProbeJson(diagnostics::AskRelay(settings, category->text));
+  if (which != "relay") {
+    out += ",\"dataCentre\":" + diagnostics::ProbeJson(diagnostics::AskDataCentre(settings, category->text));
+  }
+  return {200, out + "}"};
+}
+
+CConsoleApi::Answer CConsoleApi::Relays() {
+  CPRegistry settings(m_Settings);
+  const std::uint32_t broadcast = presence::BroadcastAddress(settings);
+  const auto port = static_cast<std::uint16_t>(settings.GetUDPBeaconPort());
+  std::string out = "{\"broadcast\":" + json::JsonQuote(platform::FormatDottedAddress(broadcast)) +
+                    ",\"port\":" + std::to_string(port) + ",\"relays\":[";
+  if (port == 0) return {200, out + "]}"};
+  const std::vector<presence::FoundRelay> found = presence::DiscoverRelays({broadcast, port}, kDiscoveryWaitMs);
+  std::vector<platform::SocketAddress> readers;
+  for (const presence::FoundRelay& relay : found) readers.push_back(relay.reader);
+  const std::vector<std::optional<perf::Counters>> statuses = presence::QueryRelayStatus(readers, kStatusWaitMs);
+  for (std::size_t i = 0; i < found.size(); ++i) {
+    out += std::string(i == 0 ? "" : ",") + "{\"address\":" +
+           json::JsonQuote(platform::FormatDottedAddress(found[i].reader.address)) +
+           ",\"port\":" + std::to_string(found[i].reader.port) +
+           ",\"computerName\":" + json::JsonQuote(found[i].computerName) +
+           ",\"registrationId\":" + json::JsonQuote(found[i].registrationId) + ",\"counters\":";
+    if (statuses[i]) {
+      out += "{";
+      // Word 0, the rate, is not part of a peer's snapshot.
+      for (std::size_t word = 1; word < perf::kCounterCount; ++word) {
+        out += (word == 1 ? "\"" : ",\"") + std::string(perf::kCounterTexts[word].key) +
+               "\":" + std::to_string((*statuses[i])[word]);
+      }
+      out += "}";
+    } else {
+      out += "null";
+    }
+    out += "}";
+  }
+  return {200, out + "]}"};
 }

@@ -12,6 +12,12 @@
 //   POST /api/cache-dump          writes the proxy cache report
 //   GET  /api/logs                the transaction-log files
 //   GET  /api/logs/<file>?from=N&count=N&filter=TEXT    lines of one file
+//   GET  /api/logs/analysis?from=TIME&to=TIME          the transaction logs
+//                                 analysed over a time range
+//   POST /api/diagnostics         {"category": ..., "target": "relay" |
+//                                 "dataCentre" | "both"}: test requests
+//   GET  /api/relays              the relays that answer a beacon broadcast,
+//                                 with their counters
 //
 // A change must come as a POST with the header "X-Zondrel-Console: 1", which
 // a form or a page of another site cannot send; its JSON body is bounded
@@ -31,6 +37,12 @@ class CConsoleApi : public CRequestAgent {
   static constexpr const char* kPath = "/api";
   static constexpr const char* kChangeHeader = "X-Zondrel-Console";
   static constexpr std::size_t kMaxLogLines = 1000;
+  // An analysis reads at most this much of the logs, newest files first.
+  static constexpr std::size_t kMaxAnalysedBytes = 256u << 20;
+  // How long the relays of the network have to answer a broadcast, and
+  // then a status query.
+  static constexpr unsigned kDiscoveryWaitMs = 1500;
+  static constexpr unsigned kStatusWaitMs = 1000;
 
   // `context` is borrowed and outlives the handler.
   CConsoleApi(const CPRegistry& settings, CConsoleContext* context);
@@ -56,6 +68,9 @@ class CConsoleApi : public CRequestAgent {
   Answer CacheDump();
   Answer Logs();
   Answer LogLines(std::string_view file, std::string_view query);
+  Answer LogAnalysis(std::string_view query);
+  Answer Diagnostics(std::string_view body);
+  Answer Relays();
 
   CPRegistry m_Settings;
   CConsoleContext* m_pContext;

@@ -19,6 +19,9 @@
 #include "perf/perf_sampler.h"
 #include "platform/sync.h"
 #include "platform/testing.h"
+#include "presence/beacon_reader.h"
+#include "presence/presence_testing.h"
+#include "upstream/scripted_server_testing.h"
 
 namespace {
 
@@ -135,6 +138,85 @@ TEST_F(ConsoleApiTest, LogFilesAreListedAndReadInPages) {
   EXPECT_EQ(ok.Member("lines")->items[0].text, "127.0.0.1 GET /c 200");
   EXPECT_EQ(api.Handle(*Request("GET", "/api/logs/..%2Fcorp.dat")).status, 404);
   EXPECT_EQ(api.Handle(*Request("GET", "/api/logs/corp.dat")).status, 404);
+}
+
+TEST_F(ConsoleApiTest, TheViewersLogsAreAnalysedOverATimeRange) {
+  const std::string header =
+      "#Fields: c-ip date time cs-method cs-uri sc-status bytes time-taken x-agent r-ip rs-status\r\n";
+  WriteFile(m_Dir + "Tx000001.log", header +
+                                        "10.0.0.1        2026-12-09 09:00:00 GET /KIBO-1/5-0 200 10 0.0010 3 - -\r\n"
+                                        "10.0.0.1        2026-12-09 10:00:00 GET /KIBO-1/5-0 200 20 0.0010 3 - -\r\n");
+  WriteFile(m_Dir + "Tx000002.log", header + "10.0.0.2        2026-12-09 10:30:00 GET /KIBO-1/7-1 204 0 0.0020 1 - -\r\n");
+  // The administration log is not the viewers'.
+  WriteFile(m_Dir + "Adm00001.log", "#Fields: c-ip date time cs-method cs-uri sc-status bytes time-taken x-agent\r\n"
+                                    "127.0.0.1       2026-12-09 10:30:00 GET /api/status 200 99 0.0001 3\r\n");
+  CConsoleApi api(m_Settings, &m_Context);
+  const CConsoleApi::Answer answer = api.Handle(*Request("GET", "/api/logs/analysis?from=2026-12-09T10%3A00&to="));
+  ASSERT_EQ(answer.status, 200) << answer.body;
+  const json::JsonValue analysis = Json(answer);
+  EXPECT_EQ(analysis.Member("requests")->number, 2);
+  EXPECT_EQ(analysis.Member("bytes")->number, 20);
+  EXPECT_EQ(analysis.Member("perMinute")->items.size(), 2u);
+  EXPECT_EQ(Json(api.Handle(*Request("GET", "/api/logs/analysis"))).Member("requests")->number, 3);
+  EXPECT_EQ(api.Handle(*Request("GET", "/api/logs/analysis?from=ten+o%27clock")).status, 400);
+}
+
+TEST_F(ConsoleApiTest, DiagnosticsAskTheRelayAndTheDataCentre) {
+  upstream_testing::ScriptedServer relay("HTTP/1.0 200 OK\r\nVia: relay\r\n\r\nfrom the relay");
+  upstream_testing::ScriptedServer dataCentre("HTTP/1.0 200 OK\r\nContent-Length: 15\r\n\r\nfrom the centre");
+  ASSERT_NE(relay.Port(), 0u);
+  m_Settings.SetServerLISTENIPPort(1, ("0.0.0.0," + std::to_string(relay.Port())).c_str());
+  m_Settings.SetIPPort(1, dataCentre.Address().c_str());
+  CConsoleApi api(m_Settings, &m_Context);
+  const CConsoleApi::Answer answer = api.Handle(*Request("POST", "/api/diagnostics", R"({"category": "12345-0?a+b"})"));
+  ASSERT_EQ(answer.status, 200) << answer.body;
+  const json::JsonValue result = Json(answer);
+  const json::JsonValue* fromRelay = result.Member("relay");
+  ASSERT_NE(fromRelay, nullptr);
+  EXPECT_EQ(fromRelay->Member("target")->text, "127.0.0.1:" + std::to_string(relay.Port()));
+  EXPECT_EQ(fromRelay->Member("status")->number, 200);
+  EXPECT_EQ(fromRelay->Member("header")->text, "HTTP/1.0 200 OK\r\nVia: relay\r\n");
+  EXPECT_EQ(fromRelay->Member("bodyStart")->text, "from the relay");
+  const json::JsonValue* fromCentre = result.Member("dataCentre");
+  ASSERT_NE(fromCentre, nullptr);
+  EXPECT_EQ(fromCentre->Member("status")->number, 200);
+  EXPECT_EQ(fromCentre->Member("bodyBytes")->number, 15);
+  ASSERT_EQ(relay.Requests().size(), 1u);
+  EXPECT_EQ(relay.Requests()[0].substr(0, 37), "GET /KIBO-1/12345-0?a+b HTTP/1.0\r\nUse");
+
+  // Only a category as a viewer names it goes out.
+  for (const char* body : {R"({"category": "../etc/passwd"})", R"({"category": "5-0 HTTP/1.0\r\nX: y"})",
+                           R"({"category": 5})", R"({"category": "5", "target": "elsewhere"})", "[]"}) {
+    EXPECT_EQ(api.Handle(*Request("POST", "/api/diagnostics", body)).status, 400) << body;
+  }
+  EXPECT_EQ(relay.Requests().size(), 1u);
+  // A relay that does not listen is reported, not an error of the call.
+  m_Settings.SetServerLISTENIPPort(1, "127.0.0.1,1");
+  const json::JsonValue down = Json(api.Handle(*Request("POST", "/api/diagnostics", R"({"category": "5", "target": "relay"})")));
+  EXPECT_EQ(down.Member("relay")->Member("error")->text, "cannot connect to 127.0.0.1:1");
+  EXPECT_EQ(down.Member("dataCentre"), nullptr);
+}
+
+TEST_F(ConsoleApiTest, RelaysThatAnswerTheBroadcastAreListedWithTheirCounters) {
+  presence_testing::PortPair ports;
+  ASSERT_NE(ports.readerPort, 0);
+  m_Settings.SetUDPBeaconPort(ports.readerPort);
+  m_Settings.SetBroadcastAddress("127.255.255.255");
+  CPerfSampler sampler;
+  ASSERT_EQ(sampler.Start(nullptr, 60000), 0);
+  CServerBeaconReader reader(m_Settings, &sampler);
+  ASSERT_EQ(reader.Start(ports.readerPort), 0);
+  CConsoleApi api(m_Settings, &m_Context);
+  const json::JsonValue result = Json(api.Handle(*Request("GET", "/api/relays")));
+  EXPECT_EQ(result.Member("broadcast")->text, "127.255.255.255");
+  ASSERT_EQ(result.Member("relays")->items.size(), 1u);
+  const json::JsonValue& relay = result.Member("relays")->items[0];
+  EXPECT_EQ(relay.Member("port")->number, ports.readerPort);
+  ASSERT_EQ(relay.Member("counters")->kind, json::JsonValue::Kind::kObject);
+  // A sampler without a pool reports zeros, but it reports.
+  EXPECT_NE(relay.Member("counters")->Member("accepted_total"), nullptr);
+  reader.Stop();
+  sampler.Stop();
 }
 
 }  // namespace

@@ -14,7 +14,7 @@
 
 #include "agents/agent_testing.h"
 #include "conn/conn_testing.h"
-#include "conn/listen_address.h"
+#include "config/listen_address.h"
 #include "platform/sync.h"
 
 namespace {

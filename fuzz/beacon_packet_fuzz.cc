@@ -1,6 +1,6 @@
 // Fuzzes what the relay reads from UDP datagrams and collection requests:
-// the beacon packet reader and the request classes of the performance
-// library. A packet is read only as far as its length covers a field.
+// the beacon packet reader, the reply reader and the request classes of the
+// performance library. A packet is read only as far as its length covers a field.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -20,6 +20,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (request.kind != Kind::eIgnore && (size < 8 || std::memcmp(data, "ZDRL", 4) != 0)) std::abort();
   if (request.kind == Kind::eRelay && size < 12) std::abort();
   if (request.kind == Kind::eRelay && request.command == presence::kCommandMove && size < 16) std::abort();
+
+  // A reply's data lies within the datagram, after the header.
+  if (const auto reply = presence::ParseBeaconReply(packet.data(), packet.size())) {
+    if (size < presence::kBeaconHeaderSize || reply->data.size() > size - presence::kBeaconHeaderSize) std::abort();
+    if (reply->computerName.size() > 16 || reply->registrationId.size() > 16) std::abort();
+  }
 
   const std::string text(reinterpret_cast<const char*>(data), size);
   const char* valueName = text.c_str();

@@ -31,6 +31,24 @@ std::array<unsigned char, kSnapshotSize> MakeSnapshot(const Counters& words) {
   return out;
 }
 
+Counters ParseSnapshot(const std::array<unsigned char, kSnapshotSize>& snapshot) {
+  Counters words{};
+  const unsigned char* at = snapshot.data();
+  for (std::size_t word = 1; word < kCounterCount; ++word, at += 4) {
+    const std::uint32_t bits = static_cast<std::uint32_t>(at[0]) | (static_cast<std::uint32_t>(at[1]) << 8) |
+                               (static_cast<std::uint32_t>(at[2]) << 16) | (static_cast<std::uint32_t>(at[3]) << 24);
+    if (word == eJobsPerThread) {
+      float jobs = 0;
+      std::memcpy(&jobs, &bits, sizeof jobs);
+      // A peer's float may be anything: only a count it can stand for.
+      words[word] = jobs >= 0 && jobs < 4294967296.0f ? static_cast<std::uint32_t>(jobs) : 0;
+    } else {
+      words[word] = bits;
+    }
+  }
+  return words;
+}
+
 bool ReadBlock(Counters& words) {
   auto block = platform::SharedMemory::Open(kBlockName, true);
   if (!block || block->Size() < kCounterCount * 4) return false;

@@ -36,6 +36,8 @@ using Counters = std::array<std::uint32_t, kCounterCount>;
 
 // Words 1 to 6, word 7 as a float, then words 8 to 12, little-endian.
 std::array<unsigned char, kSnapshotSize> MakeSnapshot(const Counters& words);
+// The counters of a snapshot another relay sent (word 0 is not in it: 0).
+Counters ParseSnapshot(const std::array<unsigned char, kSnapshotSize>& snapshot);
 
 // The counters of the machine's block; false when no relay publishes one.
 bool ReadBlock(Counters& words);

@@ -27,6 +27,13 @@ void PutName(unsigned char* at, const std::string& name) {
   std::memcpy(at, name.data(), std::min(name.size(), kNameField - 1));
 }
 
+// A name field: up to its first NUL, at most the whole field.
+std::string GetName(const unsigned char* at) {
+  std::size_t length = 0;
+  while (length < kNameField && at[length] != 0) ++length;
+  return std::string(reinterpret_cast<const char*>(at), length);
+}
+
 }  // namespace
 
 std::vector<unsigned char> BuildHeartBeat(std::uint16_t kind, std::uint32_t hostAddress,
@@ -78,6 +85,20 @@ BeaconRequest ParseBeacon(const unsigned char* data, std::size_t length) {
   }
   request.kind = BeaconRequest::eKind::eRelay;
   return request;
+}
+
+std::optional<BeaconReply> ParseBeaconReply(const unsigned char* data, std::size_t length) {
+  if (data == nullptr || length < kBeaconHeaderSize || std::memcmp(data, kMagic, sizeof kMagic) != 0) {
+    return std::nullopt;
+  }
+  const std::uint32_t dataLength = Get32(data + 44);
+  if (dataLength > length - kBeaconHeaderSize) return std::nullopt;
+  BeaconReply reply;
+  reply.code = static_cast<std::int32_t>(Get32(data + 8));
+  reply.computerName = GetName(data + 12);
+  reply.registrationId = GetName(data + 28);
+  reply.data.assign(data + kBeaconHeaderSize, data + kBeaconHeaderSize + dataLength);
+  return reply;
 }
 
 }  // namespace presence

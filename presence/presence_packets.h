@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,5 +56,16 @@ struct BeaconRequest {
   std::uint32_t port = 0;    // eRelay, command kCommandMove
 };
 BeaconRequest ParseBeacon(const unsigned char* data, std::size_t length);
+
+// A reader's reply: its code, the sender's names and the data that follows
+// the header. Nothing when the datagram is no "ZDRL" packet or is shorter
+// than its header and the data length it states.
+struct BeaconReply {
+  std::int32_t code = 0;
+  std::string computerName;
+  std::string registrationId;
+  std::vector<unsigned char> data;
+};
+std::optional<BeaconReply> ParseBeaconReply(const unsigned char* data, std::size_t length);
 
 }  // namespace presence

@@ -17,6 +17,7 @@
 #include "presence/heartbeat.h"
 #include "presence/presence_packets.h"
 #include "presence/presence_testing.h"
+#include "presence/relay_discovery.h"
 
 namespace {
 
@@ -44,6 +45,31 @@ class Presence : public testing::Test {
   std::string base_;
   CPRegistry settings_;
 };
+
+TEST(PresencePackets, RepliesAreReadOnlyAsFarAsTheirLengthGoes) {
+  const auto header = presence::BuildBeaconHeader(101, 1025, "a-computer-name-too-long", "REG-1", 3);
+  std::vector<unsigned char> packet(header.begin(), header.end());
+  // The stated data is not all there.
+  EXPECT_FALSE(presence::ParseBeaconReply(packet.data(), packet.size()));
+  packet.insert(packet.end(), {7, 8, 9, 10});
+  const std::optional<presence::BeaconReply> reply = presence::ParseBeaconReply(packet.data(), packet.size());
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->code, 1025);
+  EXPECT_EQ(reply->computerName, "a-computer-name");
+  EXPECT_EQ(reply->registrationId, "REG-1");
+  EXPECT_EQ(reply->data, (std::vector<unsigned char>{7, 8, 9}));
+  EXPECT_FALSE(presence::ParseBeaconReply(packet.data(), 47));
+  packet[0] = 'X';
+  EXPECT_FALSE(presence::ParseBeaconReply(packet.data(), packet.size()));
+
+  // A peer's snapshot: the float word is read as a count, nonsense as 0.
+  perf::Counters words{};
+  for (std::size_t i = 1; i < perf::kCounterCount; ++i) words[i] = static_cast<std::uint32_t>(i * 11);
+  EXPECT_EQ(perf::ParseSnapshot(perf::MakeSnapshot(words)), words);
+  auto snapshot = perf::MakeSnapshot(words);
+  for (int i = 0; i < 4; ++i) snapshot[(perf::eJobsPerThread - 1) * 4 + i] = 0xFF;  // a NaN
+  EXPECT_EQ(perf::ParseSnapshot(snapshot)[perf::eJobsPerThread], 0u);
+}
 
 TEST(PresencePackets, HeartBeatAndBeaconBytes) {
   const auto beat = presence::BuildHeartBeat(presence::kHeartBeatBeat, 0x0A01020C, {8080, 8081});
@@ -198,6 +224,40 @@ TEST_F(Presence, BeaconReaderAnswersClientsAndRelays) {
   reader.Stop();
   EXPECT_FALSE(reader.Running());
   EXPECT_EQ(TraceText().find("Timed Out!!"), std::string::npos);
+  sampler.Stop();
+  pool.ClosePoolEasy();
+}
+
+TEST_F(Presence, ARelayIsFoundByABroadcastAndAskedForItsCounters) {
+  PortPair ports;
+  ASSERT_NE(ports.readerPort, 0);
+  OneJobFactory factory;
+  QRPoolManager pool(&factory, 180000, 600000, 5);
+  ASSERT_EQ(pool.OpenPool(2, 0), 0);
+  CPerfSampler sampler;
+  ASSERT_EQ(sampler.Start(&pool, 10000), 0);
+  for (int i = 0; i < 4; ++i) sampler.CountAccepted();
+  sampler.Sample();
+  CServerBeaconReader reader(settings_, &sampler);
+  ASSERT_EQ(reader.Start(ports.readerPort), 0);
+
+  // The loopback network's broadcast address reaches the reader.
+  const std::vector<presence::FoundRelay> found = presence::DiscoverRelays({0x7FFFFFFF, ports.readerPort}, 1500);
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].reader.port, ports.readerPort);
+  EXPECT_EQ(found[0].registrationId, "REG-1234567890A");
+  EXPECT_EQ(found[0].computerName, platform::GetHostName().substr(0, 15));
+
+  // A port without a reader leaves its place empty.
+  Receiver silent;
+  const auto statuses = presence::QueryRelayStatus({{kLoopback, silent.port}, {kLoopback, ports.readerPort}}, 2000);
+  ASSERT_EQ(statuses.size(), 2u);
+  EXPECT_FALSE(statuses[0]);
+  ASSERT_TRUE(statuses[1]);
+  EXPECT_EQ((*statuses[1])[perf::eAcceptedTotal], 4u);
+  EXPECT_EQ((*statuses[1])[perf::ePoolSlots], 2u);
+  EXPECT_TRUE(presence::DiscoverRelays({kLoopback, silent.port}, 300).empty());
+  reader.Stop();
   sampler.Stop();
   pool.ClosePoolEasy();
 }

@@ -21,7 +21,7 @@
 #include "conn/conn_mgr.h"
 #include "conn/connection_thread.h"
 #include "conn/service_conn_mgr.h"
-#include "conn/listen_address.h"
+#include "config/listen_address.h"
 #include "conn/secret_agent.h"
 #include "perf/perf_sampler.h"
 #include "platform/service_control.h"

@@ -1,4 +1,4 @@
-#include "conn/listen_address.h"
+#include "config/listen_address.h"
 
 #include <cctype>
 

@@ -95,9 +95,13 @@ int Seed(const std::string& path) {
     text.append(buffer, static_cast<std::size_t>(n));
     if (text.size() > kMaxTableBytes) return -1;
   }
+  return SeedEntries(ParseTable(text));
+}
+
+int SeedEntries(const std::vector<Entry>& entries) {
   int written = 0;
   const QRRegistry classes(platform::HKEY_CLASSES_ROOT);
-  for (const Entry& entry : ParseTable(text)) {
+  for (const Entry& entry : entries) {
     QRRegistry key(classes, entry.extension.c_str(), nullptr);
     if (!key.Open(1)) continue;
     if (!key.DoesValueExist(kContentTypeValue) &&

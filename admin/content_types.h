@@ -40,5 +40,7 @@ std::vector<Entry> ParseTable(std::string_view text);
 // stays). Returns the number written, or -1 when the file cannot be read
 // or is larger than kMaxTableBytes.
 int Seed(const std::string& path = kSystemTable);
+// Writes `entries` the same way: only extensions without a type yet.
+int SeedEntries(const std::vector<Entry>& entries);
 
 }  // namespace content_types

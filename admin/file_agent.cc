@@ -38,9 +38,13 @@ int Answer(CHTTPNetwork& connection, CHTTPResponseMessage& response, int code) {
 
 }  // namespace
 
+std::string CFileAgent::JavaDirectory(const CPRegistry& settings) {
+  return WithSlash(CPRegistry(settings).GetHomeDirectory()) + "Java/";
+}
+
 CFileAgent::CFileAgent(const CPRegistry& settings) : m_Settings(settings) {
   const std::string home = WithSlash(m_Settings.GetHomeDirectory());
-  const std::string java = home + "Java/";
+  const std::string java = JavaDirectory(m_Settings);
   AddEntry("/", java);
   AddEntry("/Admin", java);
   AddEntry("/Admin/CorpChannel/com", java + "com/");

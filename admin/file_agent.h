@@ -28,6 +28,9 @@ class CFileAgent : public CRequestAgent {
   // (HKEY_CLASSES_ROOT\<extension>, value "Content Type"), the built-in
   // table, then "application/octet-stream".
   static std::string ContentType(std::string_view fileName);
+  // The directory served at "/" and "/Admin": home/Java/, where the console
+  // is installed.
+  static std::string JavaDirectory(const CPRegistry& settings);
   // Whether `path` stays inside its tree: ".." never climbs above the root.
   static bool PassesDepthCheck(std::string_view path);
 

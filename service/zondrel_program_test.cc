@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "admin/file_agent.h"
 #include "config/cp_registry.h"
 #include "platform/event_store.h"
 #include "platform/service_control.h"
@@ -108,6 +109,11 @@ TEST(ZondrelProgram, InstallAndRemove) {
   EXPECT_EQ(services.GetValue("Zondrel\\Performance\\Collect", ""), "CollectZondrelPerf");
   EXPECT_EQ(services.GetValue("Zondrel\\Performance\\Close", ""), "CloseZondrelPerf");
   EXPECT_EQ(services.GetValue("EventLog\\Application\\zondrel\\TypesSupported", DWORD{0}), 15u);
+  // The console where the administration web server serves it, with the
+  // content types of its files.
+  const std::string java = CFileAgent::JavaDirectory(CPRegistry());
+  EXPECT_EQ(testing_support::ReadFile(java + "index.html"), testing_support::ReadFile(testing_support::SourcePath("console/index.html")));
+  EXPECT_EQ(QRRegistry(QRRegistry(platform::HKEY_CLASSES_ROOT), ".css").GetValue("Content Type", ""), "text/css");
 
   auto remove = Zondrel({"-u"});
   EXPECT_EQ(remove.output, "Zondrel removed. (You must delete the file (" + ProgramPath("zondrel") +

@@ -1,6 +1,8 @@
 #include "service/zondrel_service.h"
 
+#include "admin/console_install.h"
 #include "admin/content_types.h"
+#include "admin/file_agent.h"
 #include "perf/perf_text.h"
 #include "platform/system.h"
 #include "regwrap/qr_registry.h"
@@ -50,6 +52,9 @@ int ZondrelService::Install() {
   // The administration web server names file types from the machine's
   // content types; the system's table fills those not set yet.
   if (result) content_types::Seed();
+  // The administration console, where the administration web server serves
+  // it; a program without the console's files installs without it.
+  if (result) console_install::Install(console_install::SourceDirectory(), CFileAgent::JavaDirectory(CPRegistry()));
   // The counters' names and help texts for performance monitors.
   perf::InstallCounterNames(m_szServiceName);
   return result;

@@ -113,13 +113,11 @@ case "${1:-}" in
     # A sample corporate channel for a first look (CorpDirectory defaults to
     # home/corp); the company's own files replace it.
     [ -e "$ZONDREL_ROOT/home/corp" ] || cp -r "$ROOT_DIR/samples/corp" "$ZONDREL_ROOT/home/corp"
-    # The administration console, served at http://127.0.0.1:8070/, with the
-    # content types of its files.
+    # The administration console, served at http://127.0.0.1:8070/: installed
+    # with the service (and the content types of its files); copied again
+    # here so that a machine installed earlier serves the tree's console.
     mkdir -p "$ZONDREL_ROOT/home/Java"
-    cp "$ROOT_DIR"/console/* "$ZONDREL_ROOT/home/Java/"
-    for type in .css=text/css .js=text/javascript; do
-      "$BUILD_DIR/bin/zondrelctl" reg add "HKCR\\${type%%=*}" /v "Content Type" /t REG_SZ /d "${type#*=}" /f >/dev/null
-    done
+    cp -R "$ROOT_DIR"/console/. "$ZONDREL_ROOT/home/Java/"
     # The data-centre simulator stands in for the upstream data centre, so
     # that relayed requests get real answers; it ends with the relay.
     SIM_ADDRESS=127.0.0.1:18081

@@ -121,9 +121,18 @@ const pages = {
   },
 
   async flash() { document.getElementById("flash-text").value = (await api.get("flash")).text; },
-  async corp() { document.getElementById("corp-text").value = (await api.get("corp")).text; },
+  async corp() {
+    const { settings } = await api.get("settings");
+    const enabled = settings.find((setting) => setting.name === "EnableCorpChannel");
+    document.getElementById("corp-enabled").checked = Boolean(enabled && enabled.value);
+    document.getElementById("corp-text").value = (await api.get("corp")).text;
+  },
   async redirect() { document.getElementById("redirect-text").value = (await api.get("redirect")).text; },
   async actions() {},
+
+  async analysis() {},
+  async diagnostics() {},
+  async relays() {},
 
   async logs() {
     const { files } = await api.get("logs");
@@ -169,15 +178,154 @@ for (const button of document.querySelectorAll("[data-action]")) {
 }
 document.getElementById("cache-dump").onclick = () => api.post("cache-dump").then(
     (reply) => say("Report written to " + reply.file), (error) => say(error.message, true));
-document.getElementById("log-show").onclick = async () => {
+// The lines of one log file, a page at a time.
+const logPageLines = 200;
+let logFrom = 0;
+
+async function showLogLines() {
   const file = document.getElementById("log-files").value;
   const filter = encodeURIComponent(document.getElementById("log-filter").value);
   try {
-    const { lines } = await api.get("logs/" + encodeURIComponent(file) + "?count=1000&filter=" + filter);
+    const { lines } = await api.get("logs/" + encodeURIComponent(file) + "?from=" + logFrom + "&count=" +
+                                    logPageLines + "&filter=" + filter);
     document.getElementById("log-lines").textContent = lines.join("\n");
+    document.getElementById("log-position").textContent =
+        lines.length ? `lines ${logFrom + 1} to ${logFrom + lines.length}` : "no more lines";
+  } catch (error) {
+    say(error.message, true);
+  }
+}
+
+document.getElementById("log-show").onclick = () => { logFrom = 0; showLogLines(); };
+document.getElementById("log-next").onclick = () => { logFrom += logPageLines; showLogLines(); };
+document.getElementById("log-previous").onclick = () => { logFrom = Math.max(0, logFrom - logPageLines); showLogLines(); };
+
+document.getElementById("corp-enabled").onchange = async (event) => {
+  try {
+    await api.post("settings", { name: "EnableCorpChannel", value: event.target.checked });
+    say(event.target.checked ? "The corporate channel is served." : "The corporate channel is switched off.");
   } catch (error) {
     say(error.message, true);
   }
 };
+
+// The agent kinds of the transaction log's x-agent field.
+const agentNames = { 0: "pass-through", 1: "corporate", 3: "proxy cache", 5: "redirection", 6: "admin",
+                     8: "Notes", 9: "null" };
+
+function tally(id, rows, name) {
+  const body = document.querySelector("#" + id + " tbody");
+  body.replaceChildren();
+  for (const row of rows) {
+    const tr = body.insertRow();
+    cell(tr, name ? name(row.key) : row.key);
+    cell(tr, String(row.requests)).className = "number";
+    cell(tr, String(row.bytes)).className = "number";
+  }
+}
+
+// Bars of the requests per minute, scaled to the busiest minute.
+function drawMinutes(minutes) {
+  const svg = document.getElementById("analysis-chart");
+  const ns = "http://www.w3.org/2000/svg";
+  svg.replaceChildren();
+  const top = Math.max(1, ...minutes.map((minute) => minute.requests));
+  const width = Math.min(40, 700 / Math.max(1, minutes.length));
+  minutes.forEach((minute, i) => {
+    const rect = document.createElementNS(ns, "rect");
+    const height = (minute.requests / top) * 130;
+    rect.setAttribute("x", String(10 + i * width));
+    rect.setAttribute("y", String(140 - height));
+    rect.setAttribute("width", String(Math.max(1, width - 1)));
+    rect.setAttribute("height", String(height));
+    const title = document.createElementNS(ns, "title");
+    title.textContent = `${minute.minute}: ${minute.requests} requests`;
+    rect.append(title);
+    svg.append(rect);
+  });
+  const label = document.createElementNS(ns, "text");
+  label.setAttribute("x", "10");
+  label.setAttribute("y", "155");
+  label.textContent = `busiest minute: ${top} requests`;
+  svg.append(label);
+}
+
+document.getElementById("analysis-run").onclick = async () => {
+  const bound = (id) => encodeURIComponent(document.getElementById(id).value);
+  try {
+    const result = await api.get(`logs/analysis?from=${bound("analysis-from")}&to=${bound("analysis-to")}`);
+    document.getElementById("analysis-result").hidden = false;
+    document.getElementById("analysis-totals").textContent =
+        `${result.requests} requests, ${result.bytes} bytes` + (result.truncated ? " (part of the logs only)" : "");
+    drawMinutes(result.perMinute);
+    const minutes = result.perMinute;
+    document.getElementById("analysis-span").textContent =
+        minutes.length ? `${minutes[0].minute} to ${minutes[minutes.length - 1].minute}` : "no requests in the range";
+    const times = document.querySelector("#analysis-times tbody");
+    times.replaceChildren();
+    const row = times.insertRow();
+    for (const key of ["p50", "p90", "p99", "max"]) cell(row, result.timeTaken[key].toFixed(4) + " s");
+    tally("analysis-agents", result.byAgent, (key) => (agentNames[key] ? `${key} (${agentNames[key]})` : key));
+    tally("analysis-statuses", result.byStatus);
+    tally("analysis-categories", result.byCategory);
+    say("");
+  } catch (error) {
+    say(error.message, true);
+  }
+};
+
+function showProbe(title, probe) {
+  const box = document.createElement("div");
+  box.className = "probe";
+  const heading = document.createElement("h3");
+  heading.textContent = title;
+  const facts = document.createElement("p");
+  facts.textContent = (probe.target ? probe.target + ": " : "") +
+      (probe.status ? "status " + probe.status : "no answer") + `, ${probe.milliseconds} ms, ` +
+      `${probe.bodyBytes} body bytes` + (probe.error ? ` (${probe.error})` : "");
+  const header = document.createElement("pre");
+  header.textContent = probe.header;
+  const body = document.createElement("pre");
+  body.textContent = probe.bodyStart;
+  box.append(heading, facts, header, body);
+  document.getElementById("diagnostics-results").append(box);
+}
+
+document.getElementById("diagnostics-run").onclick = async () => {
+  document.getElementById("diagnostics-results").replaceChildren();
+  say("Asking...");
+  try {
+    const result = await api.post("diagnostics", { category: document.getElementById("diagnostics-category").value,
+                                                   target: document.getElementById("diagnostics-target").value });
+    document.getElementById("diagnostics-request").textContent = result.request;
+    if (result.relay) showProbe("The relay", result.relay);
+    if (result.dataCentre) showProbe("The data centre", result.dataCentre);
+    say("");
+  } catch (error) {
+    say(error.message, true);
+  }
+};
+
+document.getElementById("relays-run").onclick = async () => {
+  say("Listening for relays...");
+  try {
+    const result = await api.get("relays");
+    document.getElementById("relays-where").textContent = `broadcast to ${result.broadcast}, port ${result.port}`;
+    const body = document.querySelector("#relays tbody");
+    body.replaceChildren();
+    for (const relay of result.relays) {
+      const row = body.insertRow();
+      for (const value of [relay.address, relay.port, relay.computerName, relay.registrationId]) cell(row, String(value));
+      const counters = relay.counters || {};
+      for (const key of ["idle_threads", "working_threads", "refused_total", "accepted_total"]) {
+        cell(row, key in counters ? String(counters[key]) : "-").className = "number";
+      }
+    }
+    say(result.relays.length + " relay(s) answered.");
+  } catch (error) {
+    say(error.message, true);
+  }
+};
+
 window.addEventListener("hashchange", show);
 show();

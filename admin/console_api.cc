@@ -29,6 +29,7 @@
 #include "platform/system.h"
 #include "poolmgr/read_write_lock.h"
 #include "presence/heartbeat.h"
+#include "regwrap/qr_registry.h"
 #include "presence/relay_discovery.h"
 #include "txlog/log_analysis.h"
 
@@ -242,9 +243,30 @@ CConsoleApi::Answer CConsoleApi::Handle(const CHTTPRequestMessage& request) {
   return Error(404, "no such call");
 }
 
+namespace {
+
+// The service's state as its ServiceStatus value holds it (one character
+// for the state, one for the checkpoint plus one, then the text).
+std::string ServiceStatusJson() {
+  static constexpr const char* kStates[] = {"unknown", "stopped", "starting", "stopping",
+                                            "running", "continuing", "pausing", "paused"};
+  QRRegistry key(QRRegistry(platform::HKEY_LOCAL_MACHINE),
+                 (std::string("SYSTEM\\CurrentControlSet\\Services\\") + net::kServiceName).c_str());
+  const std::string value = key.GetValue("ServiceStatus", "");
+  if (value.size() < 2) return "{\"state\":\"stopped\",\"text\":\"\"}";
+  const auto state = static_cast<unsigned char>(value[0]);
+  return std::string("{\"state\":\"") + kStates[state < std::size(kStates) ? state : 0] +
+         "\",\"text\":" + json::JsonQuote(value.substr(2)) + "}";
+}
+
+}  // namespace
+
 CConsoleApi::Answer CConsoleApi::Status() {
   CPRegistry settings(m_Settings);
-  std::string out = "{\"version\":" + json::JsonQuote(std::to_string(net::kProductMajorVersion) + "." +
+  const auto uptime = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() -
+                                                                        m_pContext->started);
+  std::string out = "{\"service\":" + ServiceStatusJson() + ",\"uptime\":" + std::to_string(uptime.count()) +
+                    ",\"version\":" + json::JsonQuote(std::to_string(net::kProductMajorVersion) + "." +
                                                       std::to_string(net::kProductMinorVersion)) +
                     ",\"build\":" + json::JsonQuote(net::kProductBuildText) +
                     ",\"runningSince\":" + json::JsonQuote(settings.GetStatisticsRunningSince()) + ",\"statistics\":{";

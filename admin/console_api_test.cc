@@ -239,6 +239,9 @@ TEST(ConsoleApiStatus, TheLiveCountersAreThereWhileTheRelayPublishesThem) {
   EXPECT_EQ(counters->Member("accepted")->number, 2);
   EXPECT_EQ(counters->Member("accepted_total")->number, 2);
   EXPECT_NE(status.Member("time"), nullptr);
+  EXPECT_EQ(status.Member("uptime")->kind, json::JsonValue::Kind::kNumber);
+  // Not installed, so not running.
+  EXPECT_EQ(status.Member("service")->Member("state")->text, "stopped");
   sampler.Stop();
 }
 

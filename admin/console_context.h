@@ -8,6 +8,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 
 #include "poolmgr/read_write_lock.h"
 
@@ -17,6 +18,8 @@ class CGenericHouse;
 class CProxyAgent;
 
 struct CConsoleContext {
+  // Made when the service starts: the uptime counts from here.
+  const std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
   CReadWriteLock lock;
   std::atomic<CCorporateData*> corporate{nullptr};
   std::atomic<CFlashHouse*> flash{nullptr};

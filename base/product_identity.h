@@ -9,6 +9,8 @@ namespace net {
 inline constexpr int kProductMajorVersion = 1;
 inline constexpr int kProductMinorVersion = 1;
 inline constexpr const char* kProductBuildText = "Build 1.1.68 domino";
+// The service's name in the machine's service database.
+inline constexpr const char* kServiceName = "Zondrel";
 
 // The kernel's name and the first three numbers of its release
 // ("Linux", 6, 1, 0 for "Linux 6.1.0-18-amd64"); a missing number is 0.

@@ -74,8 +74,12 @@ const pages = {
     showCounters(status);
     const facts = document.getElementById("status-facts");
     facts.replaceChildren();
-    for (const [name, value] of [["Version", status.version + " (" + status.build + ")"],
-                                 ["Running since", status.runningSince]]) {
+    const uptime = `${Math.floor(status.uptime / 86400)} d ${Math.floor(status.uptime / 3600) % 24} h ` +
+                   `${Math.floor(status.uptime / 60) % 60} min`;
+    for (const [name, value] of [["Service", status.service.state + (status.service.text ? ": " + status.service.text : "")],
+                                 ["Up for", uptime],
+                                 ["Version", status.version + " (" + status.build + ")"],
+                                 ["Statistics since", status.runningSince]]) {
       const dt = document.createElement("dt");
       dt.textContent = name;
       const dd = document.createElement("dd");

@@ -3,6 +3,7 @@
 #include "admin/console_install.h"
 #include "admin/content_types.h"
 #include "admin/file_agent.h"
+#include "base/product_identity.h"
 #include "perf/perf_text.h"
 #include "platform/system.h"
 #include "regwrap/qr_registry.h"
@@ -14,7 +15,7 @@ constexpr platform::DWORD kStopWaitHint = 10000;
 
 }  // namespace
 
-ZondrelService::ZondrelService() : CNTService("Zondrel", "Orrinvale Zondrel") {
+ZondrelService::ZondrelService() : CNTService(net::kServiceName, "Orrinvale Zondrel") {
   // The display name is kept whole.
   m_szDisplayName = "Orrinvale Zondrel";
   m_iMajorVersion = 1;

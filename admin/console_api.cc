@@ -49,9 +49,8 @@ Answer Error(int status, std::string_view message) {
 
 Answer Text(std::string_view text) { return {200, "{\"text\":" + json::JsonQuote(text) + "}"}; }
 
-// The "text" member of a posted body; nothing when the body is not JSON or
-// has no text.
-std::optional<std::string> PostedText(std::string_view body, std::string& error) {
+// A posted JSON body; nothing, with the reason, when it is not JSON.
+std::optional<json::JsonValue> PostedJson(std::string_view body, std::string& error) {
   json::JsonLimits limits;
   limits.max_bytes = kMaxBody;
   json::JsonResult parsed = json::ParseJson(body, limits);
@@ -59,7 +58,15 @@ std::optional<std::string> PostedText(std::string_view body, std::string& error)
     error = "the body is not JSON: " + parsed.error;
     return std::nullopt;
   }
-  const json::JsonValue* text = parsed.value.Member("text");
+  return std::move(parsed.value);
+}
+
+// The "text" member of a posted body; nothing when the body is not JSON or
+// has no text.
+std::optional<std::string> PostedText(std::string_view body, std::string& error) {
+  const std::optional<json::JsonValue> parsed = PostedJson(body, error);
+  if (!parsed) return std::nullopt;
+  const json::JsonValue* text = parsed->Member("text");
   if (text == nullptr || text->kind != json::JsonValue::Kind::kString) {
     error = "the body has no \"text\"";
     return std::nullopt;
@@ -306,12 +313,11 @@ CConsoleApi::Answer CConsoleApi::Settings() {
 }
 
 CConsoleApi::Answer CConsoleApi::ChangeSetting(std::string_view body) {
-  json::JsonLimits limits;
-  limits.max_bytes = kMaxBody;
-  const json::JsonResult parsed = json::ParseJson(body, limits);
-  if (!parsed.ok) return Error(400, "the body is not JSON: " + parsed.error);
-  const json::JsonValue* name = parsed.value.Member("name");
-  const json::JsonValue* value = parsed.value.Member("value");
+  std::string error;
+  const std::optional<json::JsonValue> parsed = PostedJson(body, error);
+  if (!parsed) return Error(400, error);
+  const json::JsonValue* name = parsed->Member("name");
+  const json::JsonValue* value = parsed->Member("value");
   if (name == nullptr || name->kind != json::JsonValue::Kind::kString || value == nullptr) {
     return Error(400, "the body needs \"name\" and \"value\"");
   }
@@ -462,16 +468,15 @@ CConsoleApi::Answer CConsoleApi::LogAnalysis(std::string_view query) {
 }
 
 CConsoleApi::Answer CConsoleApi::Diagnostics(std::string_view body) {
-  json::JsonLimits limits;
-  limits.max_bytes = kMaxBody;
-  const json::JsonResult parsed = json::ParseJson(body, limits);
-  if (!parsed.ok) return Error(400, "the body is not JSON: " + parsed.error);
-  const json::JsonValue* category = parsed.value.Member("category");
+  std::string error;
+  const std::optional<json::JsonValue> parsed = PostedJson(body, error);
+  if (!parsed) return Error(400, error);
+  const json::JsonValue* category = parsed->Member("category");
   if (category == nullptr || category->kind != json::JsonValue::Kind::kString ||
       !diagnostics::IsCategoryPath(category->text)) {
     return Error(400, "\"category\" takes a category as a viewer names it, such as 12345-0");
   }
-  const json::JsonValue* target = parsed.value.Member("target");
+  const json::JsonValue* target = parsed->Member("target");
   const std::string which = target != nullptr && target->kind == json::JsonValue::Kind::kString ? target->text : "both";
   if (which != "relay" && which != "dataCentre" && which != "both") {
     return Error(400, "\"target\" is relay, dataCentre or both");

@@ -4,6 +4,7 @@
 #include <memory>
 #include <unordered_set>
 
+#include "base/text_scan.h"
 #include "platform/file.h"
 #include "platform/registry.h"
 #include "regwrap/qr_registry.h"
@@ -12,8 +13,6 @@ namespace content_types {
 namespace {
 
 constexpr const char* kContentTypeValue = "Content Type";
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
 // Token characters of a media type name (RFC 6838's restricted names).
 bool IsTypeCharacter(char c) {
@@ -47,19 +46,6 @@ std::string Lower(std::string_view text) {
   return lower;
 }
 
-// The blank-separated words of a line.
-std::vector<std::string_view> Words(std::string_view line) {
-  std::vector<std::string_view> words;
-  std::size_t i = 0;
-  while (i < line.size()) {
-    while (i < line.size() && IsBlank(line[i])) ++i;
-    const std::size_t start = i;
-    while (i < line.size() && !IsBlank(line[i])) ++i;
-    if (i > start) words.push_back(line.substr(start, i - start));
-  }
-  return words;
-}
-
 }  // namespace
 
 std::vector<Entry> ParseTable(std::string_view text) {
@@ -72,7 +58,7 @@ std::vector<Entry> ParseTable(std::string_view text) {
     const std::string_view line = text.substr(start, end - start);
     start = end + 1;
     if (line.size() > kMaxLineBytes) continue;
-    const std::vector<std::string_view> words = Words(line);
+    const std::vector<std::string_view> words = net::SplitWords(line);
     if (words.size() < 2 || words.front().front() == '#' || !IsValidType(words.front())) continue;
     for (std::size_t i = 1; i < words.size() && entries.size() < kMaxEntries; ++i) {
       if (words[i].front() == '#') break;

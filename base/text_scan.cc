@@ -76,6 +76,19 @@ std::string_view TrimBlanks(std::string_view text) {
   return text;
 }
 
+std::vector<std::string_view> SplitWords(std::string_view line) {
+  const auto separates = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; };
+  std::vector<std::string_view> words;
+  std::size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && separates(line[i])) ++i;
+    const std::size_t start = i;
+    while (i < line.size() && !separates(line[i])) ++i;
+    if (i > start) words.push_back(line.substr(start, i - start));
+  }
+  return words;
+}
+
 bool FindLine(const char* start, std::size_t window, std::size_t& rawLength, std::string_view& text) {
   const void* end = window == 0 ? nullptr : std::memchr(start, '\n', window);
   if (end == nullptr) return false;

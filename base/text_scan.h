@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace net {
 
@@ -28,6 +29,8 @@ std::string LowerCase(std::string_view text);
 std::string UpperCase(std::string_view text);
 // `text` without blanks and tabs at either end.
 std::string_view TrimBlanks(std::string_view text);
+// The words of a line: the runs between blanks, tabs, CR, VT and FF.
+std::vector<std::string_view> SplitWords(std::string_view line);
 
 // Finds the line that starts at `start` within its first `window` bytes:
 // `rawLength` is its length with the line end (LF, or CR LF), `text` its

@@ -161,15 +161,29 @@ class OneJobFactory : public QRPoolThreadFactory {
   QRPoolThread* CreatePoolThread() override { return new OneJobThread(); }
 };
 
+// A sampler of a pool of two threads that has counted `accepted`
+// connections.
+struct SampledPool {
+  explicit SampledPool(int accepted) {
+    EXPECT_EQ(pool.OpenPool(2, 0), 0);
+    EXPECT_EQ(sampler.Start(&pool, 10000), 0);
+    for (int i = 0; i < accepted; ++i) sampler.CountAccepted();
+    sampler.Sample();
+  }
+  ~SampledPool() {
+    sampler.Stop();
+    pool.ClosePoolEasy();
+  }
+  OneJobFactory factory;
+  QRPoolManager pool{&factory, 180000, 600000, 5};
+  CPerfSampler sampler;
+};
+
 TEST_F(Presence, BeaconReaderAnswersClientsAndRelays) {
   PortPair ports;
   ASSERT_NE(ports.readerPort, 0);
-  OneJobFactory factory;
-  QRPoolManager pool(&factory, 180000, 600000, 5);
-  ASSERT_EQ(pool.OpenPool(2, 0), 0);
-  CPerfSampler sampler;
-  ASSERT_EQ(sampler.Start(&pool, 10000), 0);
-  for (int i = 0; i < 3; ++i) sampler.CountAccepted();
+  SampledPool sampled(3);
+  CPerfSampler& sampler = sampled.sampler;
 
   CServerBeaconReader reader(settings_, &sampler);
   ASSERT_EQ(reader.Start(ports.readerPort), 0);
@@ -224,21 +238,13 @@ TEST_F(Presence, BeaconReaderAnswersClientsAndRelays) {
   reader.Stop();
   EXPECT_FALSE(reader.Running());
   EXPECT_EQ(TraceText().find("Timed Out!!"), std::string::npos);
-  sampler.Stop();
-  pool.ClosePoolEasy();
 }
 
 TEST_F(Presence, ARelayIsFoundByABroadcastAndAskedForItsCounters) {
   PortPair ports;
   ASSERT_NE(ports.readerPort, 0);
-  OneJobFactory factory;
-  QRPoolManager pool(&factory, 180000, 600000, 5);
-  ASSERT_EQ(pool.OpenPool(2, 0), 0);
-  CPerfSampler sampler;
-  ASSERT_EQ(sampler.Start(&pool, 10000), 0);
-  for (int i = 0; i < 4; ++i) sampler.CountAccepted();
-  sampler.Sample();
-  CServerBeaconReader reader(settings_, &sampler);
+  SampledPool sampled(4);
+  CServerBeaconReader reader(settings_, &sampled.sampler);
   ASSERT_EQ(reader.Start(ports.readerPort), 0);
 
   // The loopback network's broadcast address reaches the reader.
@@ -258,8 +264,6 @@ TEST_F(Presence, ARelayIsFoundByABroadcastAndAskedForItsCounters) {
   EXPECT_EQ((*statuses[1])[perf::ePoolSlots], 2u);
   EXPECT_TRUE(presence::DiscoverRelays({kLoopback, silent.port}, 300).empty());
   reader.Stop();
-  sampler.Stop();
-  pool.ClosePoolEasy();
 }
 
 TEST(PresenceCommands, StopAndMoveAreObeyedOnlyFromThisMachine) {

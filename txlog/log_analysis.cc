@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/json_text.h"
+#include "base/text_scan.h"
 
 namespace {
 
@@ -15,22 +16,6 @@ constexpr std::string_view kOther = "other";
 constexpr std::size_t kMaxKeyLength = 32;
 // Times above this (in tenths of a millisecond: 1,000 s) count as this.
 constexpr std::uint32_t kMaxTenths = 10'000'000;
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-// The blank-separated fields of a line: the client address is padded with
-// blanks, so runs of blanks separate one field.
-std::vector<std::string_view> Fields(std::string_view line) {
-  std::vector<std::string_view> fields;
-  std::size_t at = 0;
-  while (at < line.size()) {
-    while (at < line.size() && IsBlank(line[at])) ++at;
-    const std::size_t start = at;
-    while (at < line.size() && !IsBlank(line[at])) ++at;
-    if (at > start) fields.push_back(line.substr(start, at - start));
-  }
-  return fields;
-}
 
 bool AllDigits(std::string_view text) {
   return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -103,7 +88,7 @@ void CLogAnalysis::AddText(std::string_view text) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (line.substr(0, kFieldsLine.size()) == kFieldsLine) {
       columns = Columns();
-      const std::vector<std::string_view> names = Fields(line.substr(kFieldsLine.size()));
+      const std::vector<std::string_view> names = net::SplitWords(line.substr(kFieldsLine.size()));
       columns.count = static_cast<int>(names.size());
       for (int i = 0; i < columns.count; ++i) {
         const std::string_view name = names[static_cast<std::size_t>(i)];
@@ -124,7 +109,9 @@ void CLogAnalysis::AddText(std::string_view text) {
 
 void CLogAnalysis::AddLine(std::string_view line, const Columns& columns) {
   if (columns.date < 0 || columns.time < 0) return;
-  const std::vector<std::string_view> fields = Fields(line);
+  // The client address is padded with blanks: runs of blanks separate one
+  // field.
+  const std::vector<std::string_view> fields = net::SplitWords(line);
   if (static_cast<int>(fields.size()) != columns.count) return;
   const auto field = [&](int index) { return index < 0 ? std::string_view("-") : fields[static_cast<std::size_t>(index)]; };
   const std::string_view date = field(columns.date);

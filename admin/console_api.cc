@@ -493,7 +493,9 @@ CConsoleApi::Answer CConsoleApi::Diagnostics(std::string_view body) {
 CConsoleApi::Answer CConsoleApi::Relays() {
   CPRegistry settings(m_Settings);
   const std::uint32_t broadcast = presence::BroadcastAddress(settings);
-  const auto port = static_cast<std::uint16_t>(settings.GetUDPBeaconPort());
+  // Beacon readers listen on the port above BeaconPort.
+  const platform::DWORD beaconPort = settings.GetUDPBeaconPort();
+  const auto port = static_cast<std::uint16_t>(beaconPort > 0 && beaconPort < 0xFFFF ? beaconPort + 1 : 0);
   std::string out = "{\"broadcast\":" + json::JsonQuote(platform::FormatDottedAddress(broadcast)) +
                     ",\"port\":" + std::to_string(port) + ",\"relays\":[";
   if (port == 0) return {200, out + "]}"};

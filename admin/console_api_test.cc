@@ -200,7 +200,8 @@ TEST_F(ConsoleApiTest, DiagnosticsAskTheRelayAndTheDataCentre) {
 TEST_F(ConsoleApiTest, RelaysThatAnswerTheBroadcastAreListedWithTheirCounters) {
   presence_testing::PortPair ports;
   ASSERT_NE(ports.readerPort, 0);
-  m_Settings.SetUDPBeaconPort(ports.readerPort);
+  // The reader listens on the port above BeaconPort.
+  m_Settings.SetUDPBeaconPort(ports.readerPort - 1);
   m_Settings.SetBroadcastAddress("127.255.255.255");
   CPerfSampler sampler;
   ASSERT_EQ(sampler.Start(nullptr, 60000), 0);

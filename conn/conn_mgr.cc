@@ -156,8 +156,6 @@ int CConnMgr::StopThread() {
 DWORD CConnMgr::ListenerThread() {
   int expected = eStarting;
   if (m_ListenState.compare_exchange_strong(expected, eListening)) {
-    // Without the privilege the listener keeps the request threads' priority.
-    platform::RaiseCurrentThreadPriority(kListenerPriorityRaise);
     platform::SocketPoller poller;
     CRequestCollector collector(poller, m_RecvTimeoutSeconds, CSecretAgent::kRequestDeadlineTimeouts,
                                 [this](SOCKET socket, std::shared_ptr<CCollectedRequest> request) {

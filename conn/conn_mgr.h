@@ -56,10 +56,6 @@ class CConnMgr {
   // After a failed accept (other than a full pool) the listener waits this
   // long before the next one, so that a lasting failure cannot make it spin.
   static constexpr platform::DWORD kAcceptBackoffMs = 100;
-  // Nice steps the listener asks for above the request threads it feeds:
-  // with many of them busy it would otherwise get so small a share of the
-  // processor that the system's queue of waiting connections overflows.
-  static constexpr int kListenerPriorityRaise = 10;
   // Connections accepted in one go before the collected ones get a turn.
   static constexpr int kAcceptsPerRound = 64;
   // Receive timeouts outside this range (seconds) are brought into it.

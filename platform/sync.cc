@@ -10,7 +10,6 @@
 #include <sched.h>
 #include <sys/file.h>
 #include <sys/mman.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <time.h>
@@ -451,18 +450,6 @@ bool ScheduleCurrentThreadForThroughput() {
   // value; it only gives up preempting on wake-up.
   sched_param unused{};
   return ::sched_setscheduler(0, SCHED_BATCH, &unused) == 0;
-}
-
-int CurrentThreadNice() {
-  // The thread's own nice value: Linux keeps one per thread.
-  errno = 0;
-  return ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
-}
-
-bool RaiseCurrentThreadPriority(int steps) {
-  const int current = CurrentThreadNice();
-  if (errno != 0) return false;
-  return ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), current - steps) == 0;
 }
 
 }  // namespace platform

@@ -196,12 +196,5 @@ void Sleep(DWORD milliseconds);
 // woken onto an idle processor runs at once as before. False when the system
 // refuses.
 bool ScheduleCurrentThreadForThroughput();
-// Gives the calling thread a larger share of the processor than the threads
-// it feeds (`steps` nice steps below its current value), so that many busy
-// workers cannot starve it. False when the system refuses (raising a
-// priority needs a privilege); the thread then keeps its priority.
-bool RaiseCurrentThreadPriority(int steps);
-// The calling thread's nice value.
-int CurrentThreadNice();
 
 }  // namespace platform

@@ -3,7 +3,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -147,22 +146,6 @@ TEST(Threads, HandleBecomesSignalledAndOutlivesItsObject) {
   release->Set();
   for (int i = 0; i < 500 && !ran; ++i) Sleep(2);
   EXPECT_TRUE(ran);
-}
-
-// A raised priority belongs to the thread that asked, and a refusal leaves
-// it as it was.
-TEST(Threads, RaisedPriorityIsTheCallingThreadsOwn) {
-  const int mine = CurrentThreadNice();
-  int before = 0, after = 0;
-  bool raised = false;
-  std::thread([&] {
-    before = CurrentThreadNice();
-    raised = RaiseCurrentThreadPriority(3);
-    after = CurrentThreadNice();
-  }).join();
-  EXPECT_EQ(before, mine);
-  EXPECT_EQ(after, raised ? std::max(before - 3, -20) : before);
-  EXPECT_EQ(CurrentThreadNice(), mine);
 }
 
 TEST(NamedEvents, ExistWhileHeldAndAreSharedBetweenProcesses) {

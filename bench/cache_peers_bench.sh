@@ -52,39 +52,6 @@ start_simulator --items 4 --item-size 1024
 configure_relay
 start_relay
 
-start_tuned_nginx() {
-  chmod o+x "$ZONDREL_ROOT"
-  chmod -R o+rX "$ZONDREL_ROOT/nginx"
-  NGINX_PORT=$(free_port)
-  cat >"$ZONDREL_ROOT/nginx/nginx.conf" <<CONF
-worker_processes auto;
-worker_rlimit_nofile 16384;
-daemon off;
-pid $ZONDREL_ROOT/nginx/nginx.pid;
-error_log $ZONDREL_ROOT/nginx/error.log;
-events { worker_connections 8192; }
-http {
-  access_log off;
-  client_body_temp_path $ZONDREL_ROOT/nginx/body;
-  proxy_temp_path $ZONDREL_ROOT/nginx/proxy;
-  fastcgi_temp_path $ZONDREL_ROOT/nginx/fastcgi;
-  uwsgi_temp_path $ZONDREL_ROOT/nginx/uwsgi;
-  scgi_temp_path $ZONDREL_ROOT/nginx/scgi;
-  default_type application/octet-stream;
-  sendfile on;
-  tcp_nopush on;
-  open_file_cache max=16;
-  server {
-    listen 127.0.0.1:$NGINX_PORT deferred reuseport;
-    root $ZONDREL_ROOT/nginx/www;
-  }
-}
-CONF
-  "$NGINX" -c "$ZONDREL_ROOT/nginx/nginx.conf" -p "$ZONDREL_ROOT/nginx" >"$ZONDREL_ROOT/nginx/stdout.txt" 2>&1 &
-  NGINX_PID=$!
-  wait_for_port "$NGINX_PORT"
-}
-
 # Varnish in the foreground (its manager is VARNISH_PID, the worker its
 # child), caching what nginx serves for two minutes (its default).
 start_varnish() {
@@ -104,7 +71,7 @@ VCL
 
 copy_answer_to_nginx "$CACHED_PATH"
 BODY_BYTES=$(stat -c %s "$ZONDREL_ROOT/nginx/www$CACHED_PATH")
-start_tuned_nginx
+start_nginx tuned
 start_varnish
 
 # nginx and Varnish answer the file's bytes, the relay as many (its

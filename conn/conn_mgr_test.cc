@@ -7,7 +7,6 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <vector>

@@ -43,7 +43,11 @@ class CConnMgr {
   static constexpr int kBindFailed = 16391;
   static constexpr int kListenFailed = 16392;
 
-  static constexpr int kListenBacklog = 100;
+  // Viewers that arrive while the listener is busy wait in the system's
+  // queue; one that finds it full is turned away and tries again a second
+  // later. A hundred overflowed with 200 viewers at once; this holds a
+  // thousand (the system may cap it lower).
+  static constexpr int kListenBacklog = 1024;
   static constexpr int kSendBufferBytes = 524288;
   static constexpr int kDeferAcceptSeconds = 1;
   static constexpr platform::DWORD kSuspendPollMs = 2500;

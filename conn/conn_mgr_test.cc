@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <mutex>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 #include "conn/conn_testing.h"
 #include "config/listen_address.h"
 #include "platform/sync.h"
+#include "poolmgr/pool_results.h"
 
 namespace {
 
@@ -194,6 +196,66 @@ TEST(ConnMgr, OutOfDescriptorsTheListenerClosesConnectionsWithoutSpinning) {
   EXPECT_EQ(text.find(burst), text.rfind(burst));
   EXPECT_NE(text.find("descriptors free again on port " + std::to_string(relay.Port()) + "; 3 connections"),
             std::string::npos);
+}
+
+// A listener that starts accepting only when told, and takes every complete
+// request as a pool with room would.
+class GatedListener : public CConnMgr {
+ public:
+  GatedListener() : CConnMgr(nullptr), m_Gate(platform::Event::Create(true, false)) {}
+  ~GatedListener() override {
+    m_Gate->Set();
+    Shutdown();
+    std::lock_guard<std::mutex> lock(m_Lock);
+    for (platform::SOCKET socket : m_Taken) platform::CloseSocket(socket);
+  }
+  void Open() { m_Gate->Set(); }
+  std::size_t Taken() {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    return m_Taken.size();
+  }
+
+ protected:
+  platform::DWORD ListenerThread() override {
+    platform::WaitForSingleObject(*m_Gate, platform::kInfinite);
+    return CConnMgr::ListenerThread();
+  }
+  int IssueConnection(platform::SOCKET socket, std::shared_ptr<CCollectedRequest>) override {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    m_Taken.push_back(socket);
+    return poolmgr::kPoolOk;
+  }
+
+ private:
+  std::unique_ptr<platform::Event> m_Gate;
+  std::mutex m_Lock;
+  std::vector<platform::SOCKET> m_Taken;
+};
+
+// While the listener is busy, viewers that arrive together wait in the
+// system's queue: several hundred of them are taken in, none is turned away
+// to retry a second later.
+TEST(ConnMgr, ViewersArrivingTogetherWaitInTheSystemsQueue) {
+  constexpr int kViewers = 300;
+  GatedListener listener;
+  ASSERT_EQ(listener.Start(0, 20, nullptr, nullptr, nullptr, nullptr, "127.0.0.1"), 0);
+  std::vector<platform::SOCKET> viewers;
+  for (int i = 0; i < kViewers; ++i) {
+    platform::SOCKET viewer = platform::TcpSocket();
+    // A connection the full queue refused would wait a second for its retry.
+    if (platform::Connect(viewer, platform::SocketAddress{0x7F000001, listener.Port()}, 500) != 0 ||
+        !conn_testing::SendText(viewer, kRequest)) {
+      platform::CloseSocket(viewer);
+      ADD_FAILURE() << "viewer " << i << " was not taken in while the listener was busy";
+      break;
+    }
+    viewers.push_back(viewer);
+  }
+  listener.Open();
+  const auto until = Clock::now() + std::chrono::seconds(10);
+  while (listener.Taken() < viewers.size() && Clock::now() < until) platform::Sleep(5);
+  EXPECT_EQ(listener.Taken(), static_cast<std::size_t>(kViewers));
+  for (platform::SOCKET viewer : viewers) platform::CloseSocket(viewer);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "conn/connection_thread.h"
 #include "net/connection_service.h"
 #include "platform/socket.h"
+#include "platform/sync.h"
 #include "poolmgr/pool_manager.h"
 
 namespace {
@@ -26,6 +27,22 @@ class ThrowingService : public CConnectionService {
   std::atomic<int> calls{0};
 };
 
+// The viewer sees its connection closed a moment before the thread that
+// closed it is idle again; until then the pool counts it as working.
+bool WaitUntilNoThreadWorks(QRPoolManager& pool) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  for (;;) {
+    int slots = 0, idle = 0, reserved = 0, working = 0, ended = 0, expired = 0;
+    float averageJobs = 0;
+    if (pool.GatherSummaryStats(slots, idle, reserved, working, ended, expired, averageJobs) == 0 &&
+        reserved == 0 && working == 0) {
+      return ended == 0;  // the threads that served went on, none ended
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    platform::Sleep(1);
+  }
+}
+
 TEST(ServiceConnMgr, AServiceThatThrowsClosesItsConnectionAndThePoolGoesOn) {
   ThrowingService service;
   CConnectionThreadFactory factory;
@@ -37,6 +54,7 @@ TEST(ServiceConnMgr, AServiceThatThrowsClosesItsConnectionAndThePoolGoesOn) {
     platform::SOCKET viewer = conn_testing::ConnectViewer(listener.Port());
     ASSERT_TRUE(conn_testing::SendText(viewer, "GET / HTTP/1.0\r\n\r\n"));
     EXPECT_TRUE(conn_testing::ClosedUnanswered(viewer, std::chrono::seconds(5))) << i;
+    EXPECT_TRUE(WaitUntilNoThreadWorks(pool)) << i;
   }
   EXPECT_EQ(service.calls.load(), 3);
   listener.Shutdown();

@@ -66,24 +66,27 @@ long long CHTTPNetwork::Write(const void* data, std::size_t length) {
   // takes nothing for a whole wait is given up on.
   Clock::time_point deadline = Clock::now() + wait;
   while (remaining > 0) {
-    int ready = platform::WaitWritable(m_Socket, MillisecondsUntil(deadline));
-    if (ready == 0) {
-      trace(trace_bits::kSend, "CHTTPNetwork::Write: No send writability after timeout period\n");
-      m_LastError = kTimeoutError;
-      return -1;
-    }
-    if (ready < 0) {
-      FailWrite(platform::WSAGetLastError());
-      return -1;
-    }
     // Only what fits now, so a peer that stops reading cannot hold this
-    // thread inside the send, past the wait above.
+    // thread inside the send, past the wait below. The send is tried before
+    // any wait: there is room most of the time.
     int sent = platform::Send(m_Socket, next, std::min(remaining, kWritePiece), platform::MSG_DONTWAIT_FLAG);
     if (sent < 0) {
       int error = platform::WSAGetLastError();
-      if (error == platform::WSAEWOULDBLOCK) continue;  // room was taken meanwhile: wait again
-      FailWrite(error);
-      return -1;
+      if (error != platform::WSAEWOULDBLOCK) {
+        FailWrite(error);
+        return -1;
+      }
+      int ready = platform::WaitWritable(m_Socket, MillisecondsUntil(deadline));
+      if (ready == 0) {
+        trace(trace_bits::kSend, "CHTTPNetwork::Write: No send writability after timeout period\n");
+        m_LastError = kTimeoutError;
+        return -1;
+      }
+      if (ready < 0) {
+        FailWrite(platform::WSAGetLastError());
+        return -1;
+      }
+      continue;
     }
     next += sent;
     remaining -= static_cast<std::size_t>(sent);

@@ -41,12 +41,18 @@ int CHTTPSocketRequest::Read(void* buffer, std::size_t length, bool peek) {
                           .count();
     waitMs = left <= 0 ? 0 : std::min<platform::DWORD>(waitMs, static_cast<platform::DWORD>(left));
   }
-  int ready = waitMs == 0 && m_Network.m_ReadDeadline <= std::chrono::steady_clock::now()
-                  ? 0
-                  : platform::WaitReadable(m_Network.m_Socket, waitMs);
+  const int flags = peek ? platform::MSG_PEEK_FLAG : 0;
+  int ready = 0;
   int received = -1;
-  if (ready > 0) {
-    received = platform::Recv(m_Network.m_Socket, buffer, length, peek ? platform::MSG_PEEK_FLAG : 0);
+  if (waitMs > 0 || m_Network.m_ReadDeadline > std::chrono::steady_clock::now()) {
+    // What has arrived is taken without a wait; the wait is for bytes still
+    // on their way. Another failure of the read is reported as it is.
+    received = platform::Recv(m_Network.m_Socket, buffer, length, flags | platform::MSG_DONTWAIT_FLAG);
+    ready = 1;
+    if (received < 0 && platform::WSAGetLastError() == platform::WSAEWOULDBLOCK) {
+      ready = platform::WaitReadable(m_Network.m_Socket, waitMs);
+      received = ready > 0 ? platform::Recv(m_Network.m_Socket, buffer, length, flags) : -1;
+    }
   }
   if (received < 0) {
     m_Network.m_LastError = ready == 0 ? CHTTPNetwork::kTimeoutError : platform::WSAGetLastError();

@@ -164,9 +164,17 @@ void CPHTTPStream::Close() {
 int CPHTTPStream::Read(void* buffer, std::size_t size, int peek) {
   if (m_Socket == platform::kInvalidSocket || buffer == nullptr) return kIoFailed;
   size = std::min<std::size_t>(size, INT_MAX);
-  int received = -1;
-  if (platform::WaitReadable(m_Socket, SecondsToMilliseconds(m_RecvTimeout), &upstream::StreamCancel()) > 0) {
-    received = platform::Recv(m_Socket, buffer, size, peek != 0 ? platform::MSG_PEEK_FLAG : 0);
+  // An aborted stream reads nothing more, even what has arrived already.
+  if (upstream::StreamsAborted()) return kIoCancelled;
+  const int flags = peek != 0 ? platform::MSG_PEEK_FLAG : 0;
+  // What has arrived is taken without a wait (the rest of an answer mostly
+  // has); the wait is for an answer still on its way.
+  int received = platform::Recv(m_Socket, buffer, size, flags | platform::MSG_DONTWAIT_FLAG);
+  if (received < 0 && platform::WSAGetLastError() == platform::WSAEWOULDBLOCK) {
+    received = -1;
+    if (platform::WaitReadable(m_Socket, SecondsToMilliseconds(m_RecvTimeout), &upstream::StreamCancel()) > 0) {
+      received = platform::Recv(m_Socket, buffer, size, flags);
+    }
   }
   // An aborted stream's socket is shut down and reads as closed.
   if (received <= 0 && upstream::StreamsAborted()) return kIoCancelled;

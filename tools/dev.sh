@@ -23,7 +23,7 @@ BUILD_DIR=${BUILD_DIR:-build}
 BUILD_PACKAGES=(cmake ninja-build g++ pkg-config libsqlite3-dev libgtest-dev libgmock-dev libbenchmark-dev)
 TEST_PACKAGES=(clang libclang-rt-14-dev          # fuzz targets
                lighttpd tinyproxy dante-server    # real peers of the tests
-               apache2-utils nginx                # load generator and baseline of the benchmarks
+               apache2-utils nginx varnish        # load generator and peers of the benchmarks
                chromium chromium-driver python3-selenium  # browser tests
                python3-prometheus-client          # parser of the /metrics text
                lintian)                           # the package test's check of the package

@@ -10,6 +10,7 @@
 #include "platform/types.h"
 #include "poolmgr/thread_params.h"
 
+class CAcceptPoint;
 class CAgentList;
 struct CAgentTable;
 class CPTransactionLog;
@@ -31,4 +32,7 @@ class CClientRequestParams : public QRThreadParams {
   // The request as the listener collected it, with the viewer's address;
   // null when the thread is to read the whole request itself.
   std::shared_ptr<CCollectedRequest> m_Collected;
+  // Where the thread takes its next connection itself when one waits; null
+  // when it only parks.
+  std::shared_ptr<CAcceptPoint> m_AcceptPoint;
 };

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -20,5 +21,7 @@ struct CCollectedRequest {
   // listener collects and its thread reads the rest.
   httpStatus status = eHTTPMoreData;
   std::string pending;
+  // Bytes read for this request so far (the collector's bound counts them).
+  std::size_t received = 0;
   std::chrono::steady_clock::time_point deadline;
 };

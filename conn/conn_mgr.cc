@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/trace_bits.h"
+#include "conn/accept_point.h"
 #include "conn/client_request_params.h"
 #include "conn/connection_counters.h"
 #include "conn/request_collector.h"
@@ -25,6 +26,7 @@ constexpr std::size_t kListenerStackBytes = 256 * 1024;
 // Poller tokens of the listener's own descriptors.
 constexpr std::uint64_t kListenToken = 1;
 constexpr std::uint64_t kStopToken = 2;
+constexpr std::uint64_t kReturnsToken = 3;
 
 using Clock = std::chrono::steady_clock;
 
@@ -37,7 +39,9 @@ DWORD BoundedRecvTimeout(DWORD seconds) {
 }  // namespace
 
 CConnMgr::CConnMgr(QRPoolManager* pool)
-    : m_pPool(pool), m_StopEvent(platform::Event::Create(true, false)) {}
+    : m_pPool(pool),
+      m_AcceptPoint(std::make_shared<CAcceptPoint>()),
+      m_StopEvent(platform::Event::Create(true, false)) {}
 
 CConnMgr::~CConnMgr() {
   Shutdown();
@@ -136,6 +140,7 @@ int CConnMgr::StopThread() {
   int state = m_ListenState.load();
   if (!m_Thread || (state != eListening && state != eStarting && state != eRemoveFromPool)) return kNotListening;
   m_ListenState.store(eRemoveFromPool);
+  m_AcceptPoint->Close();
   m_StopEvent->Set();
   m_StopCancel.Cancel();
   {
@@ -161,8 +166,11 @@ DWORD CConnMgr::ListenerThread() {
                                 [this](SOCKET socket, std::shared_ptr<CCollectedRequest> request) {
                                   HandOver(socket, std::move(request));
                                 });
-    if (poller.Valid() && poller.Add(m_StopCancel.Descriptor(), kStopToken) == 0) {
+    if (poller.Valid() && poller.Add(m_StopCancel.Descriptor(), kStopToken) == 0 &&
+        poller.Add(m_AcceptPoint->ReturnsDescriptor(), kReturnsToken) == 0) {
+      m_AcceptPoint->CollectReturns(true);
       ListenLoop(poller, collector);
+      m_AcceptPoint->CollectReturns(false);
     } else {
       trace(trace_bits::kHttp, "ConnMgr: no readiness notification on port %d: nothing is accepted\n",
             static_cast<int>(m_Port.load()));
@@ -193,6 +201,10 @@ void CConnMgr::ListenLoop(platform::SocketPoller& poller, CRequestCollector& col
     for (int i = 0; i < count && m_ListenState.load() != eRemoveFromPool; ++i) {
       if (ready[i].token == kListenToken) {
         AcceptWaiting(collector);
+      } else if (ready[i].token == kReturnsToken) {
+        for (CAcceptPoint::Returned& returned : m_AcceptPoint->TakeReturned()) {
+          collector.Adopt(returned.socket, std::move(returned.request));
+        }
       } else if (ready[i].token != kStopToken) {
         collector.OnReady(ready[i].token);
       }
@@ -298,6 +310,12 @@ void CConnMgr::WatchListeningSocket(bool watch) {
     return;
   }
   m_Watching = (watch ? m_pPoller->Add(m_Socket, kListenToken) : m_pPoller->Remove(m_Socket)) == 0 ? watch : !watch;
+  // Request threads take connections only while the listener would.
+  if (m_Watching && CollectsRequests() && m_ListenState.load() != eRemoveFromPool) {
+    m_AcceptPoint->Open(m_Socket, m_pCounters);
+  } else {
+    m_AcceptPoint->Close();
+  }
 }
 
 void CConnMgr::TryListenAgain() {
@@ -337,6 +355,7 @@ int CConnMgr::IssueConnection(SOCKET socket, std::shared_ptr<CCollectedRequest> 
   job.m_TransactionLog = m_pTransactionLog;
   job.m_AgentTable = m_pAgentTable;
   job.m_Collected = std::move(request);
+  job.m_AcceptPoint = m_AcceptPoint;
   return m_pPool->IssueThread(&job, 1);
 }
 
@@ -361,6 +380,7 @@ bool CConnMgr::WaitForStop(DWORD milliseconds) {
 void CConnMgr::CloseListeningSocket() {
   std::lock_guard<std::mutex> lock(m_SocketLock);
   if (m_Socket == kInvalidSocket) return;
+  m_AcceptPoint->Close();
   platform::CloseSocket(m_Socket);
   m_Socket = kInvalidSocket;
 }

@@ -6,8 +6,10 @@
 // and polls the pool every 2.5 s until fewer than 90% of its slots work;
 // the requests being collected meanwhile go on arriving.
 //
-// The listener thread alone accepts, collects, suspends and re-creates the
-// socket; Shutdown, from another thread, only asks it to stop and waits.
+// The listener thread alone collects, suspends and re-creates the socket;
+// Shutdown, from another thread, only asks it to stop and waits. While the
+// listener watches its socket, a request thread that has finished a
+// connection may take the next waiting one itself (CAcceptPoint).
 #pragma once
 
 #include <atomic>
@@ -23,6 +25,7 @@
 #include "platform/sync.h"
 #include "platform/types.h"
 
+class CAcceptPoint;
 class CAgentList;
 struct CAgentTable;
 class CConnectionCounters;
@@ -100,6 +103,8 @@ class CConnMgr {
   virtual int IssueConnection(platform::SOCKET socket, std::shared_ptr<CCollectedRequest> request);
 
   QRPoolManager* Pool() const { return m_pPool; }
+  // Shared with the jobs, which may outlive the manager.
+  const std::shared_ptr<CAcceptPoint>& AcceptPoint() const { return m_AcceptPoint; }
 
  private:
   int StartThread();
@@ -139,6 +144,7 @@ class CConnMgr {
   std::atomic<unsigned short> m_Port{0};
   std::string m_AddressText;
   QRPoolManager* m_pPool;
+  std::shared_ptr<CAcceptPoint> m_AcceptPoint;
   CAgentList* m_pAgentList = nullptr;
   CPTransactionLog* m_pTransactionLog = nullptr;
   CAgentTable* m_pAgentTable = nullptr;

@@ -7,6 +7,8 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <vector>
@@ -256,6 +258,47 @@ TEST(ConnMgr, ViewersArrivingTogetherWaitInTheSystemsQueue) {
   while (listener.Taken() < viewers.size() && Clock::now() < until) platform::Sleep(5);
   EXPECT_EQ(listener.Taken(), static_cast<std::size_t>(kViewers));
   for (platform::SOCKET viewer : viewers) platform::CloseSocket(viewer);
+}
+
+// Whether the listener or a thread that has just finished takes a
+// connection, each viewer is answered once, logged once and counts as one
+// job, also when its request comes in two pieces; nothing stays open.
+TEST(ConnMgr, EveryViewerIsAnsweredOnceWhoeverTakesItsConnection) {
+  constexpr int kViewers = 240;
+  // Room for the four viewers' threads and four more that have just ended
+  // a connection and are not parked yet.
+  TestRelay relay({.poolDepth = 8, .recvTimeoutSeconds = 5});
+  // The first request's entry opens the log file.
+  ASSERT_EQ(conn_testing::Exchange(relay.Port(), kRequest), kAnswer);
+  ASSERT_TRUE(relay.WaitUntilQuiet());
+  relay.LogText();
+  const int descriptors = conn_testing::OpenDescriptors();
+  std::atomic<int> answered{0};
+  conn_testing::RunViewers(relay.Port(), kViewers, [&](int index, platform::SOCKET viewer) {
+    // Categories from 100 on: none holds its thread.
+    const int category = 100 + index;
+    const std::string request = "GET /KIBO-1/" + std::to_string(category) + "-1 HTTP/1.0\r\n\r\n";
+    if (index % 3 == 0) {
+      // Taken with half a request, its thread hands it back to the listener.
+      conn_testing::SendText(viewer, request.substr(0, 10));
+      platform::Sleep(2);
+      conn_testing::SendText(viewer, request.substr(10));
+    } else {
+      conn_testing::SendText(viewer, request);
+    }
+    const std::string answer = conn_testing::ReadToEnd(viewer);
+    if (answer == "HTTP/1.0 200 OK\r\n\r\npassthrough " + std::to_string(category)) {
+      ++answered;
+    } else {
+      ADD_FAILURE() << "viewer " << index << " got \"" << answer << "\"";
+    }
+  });
+  EXPECT_EQ(answered.load(), kViewers);
+  ASSERT_TRUE(relay.WaitUntilQuiet());
+  EXPECT_EQ(relay.Jobs(), kViewers + 1);
+  const std::string log = relay.LogText();
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n') - std::count(log.begin(), log.end(), '#'), kViewers + 1);
+  EXPECT_EQ(conn_testing::OpenDescriptors(), descriptors);
 }
 
 }  // namespace

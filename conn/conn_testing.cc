@@ -59,6 +59,13 @@ int TestRelay::PoolThreads() {
   return idle + reserved + working + ended + expired;
 }
 
+int TestRelay::Jobs() {
+  int slots = 0, idle = 0, reserved = 0, working = 0, ended = 0, expired = 0;
+  float average = 0;
+  m_Pool.GatherSummaryStats(slots, idle, reserved, working, ended, expired, average);
+  return static_cast<int>(average * static_cast<float>(idle + reserved + working) + 0.5f);
+}
+
 bool TestRelay::WaitForWorking(int count, std::chrono::milliseconds limit) {
   const auto until = std::chrono::steady_clock::now() + limit;
   while (Working() != count) {

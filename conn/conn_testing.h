@@ -61,6 +61,8 @@ class TestRelay {
   int Working();
   // Slots that hold a thread object (working, idle or not yet reaped).
   int PoolThreads();
+  // Jobs begun by the threads alive (each connection served is one).
+  int Jobs();
   // Waits until `count` threads work; false when that did not happen in time.
   bool WaitForWorking(int count, std::chrono::milliseconds limit = std::chrono::seconds(5));
   // Waits until no thread works and the process's descriptors have stayed

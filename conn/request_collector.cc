@@ -1,6 +1,7 @@
 #include "conn/request_collector.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "base/trace_bits.h"
 #include "platform/trace.h"
@@ -8,14 +9,6 @@
 using platform::DWORD;
 using platform::kInvalidSocket;
 using platform::SOCKET;
-
-namespace {
-
-// As large as a request thread's receive buffer: the parser keeps no more
-// than a line's worth of bytes it could not take yet.
-constexpr std::size_t kBufferSize = 4096;
-
-}  // namespace
 
 struct CRequestCollector::Connection {
   SOCKET socket = kInvalidSocket;
@@ -27,7 +20,6 @@ struct CRequestCollector::Connection {
   std::shared_ptr<CCollectedRequest> request;
   std::unique_ptr<char[]> buffer = std::make_unique<char[]>(kBufferSize);
   unsigned int length = 0;      // bytes the parser has not taken yet
-  std::size_t collected = 0;    // bytes read for this request
   Clock::time_point lastRead;
   Clock::time_point deadline;
 
@@ -53,6 +45,37 @@ void CRequestCollector::Add(SOCKET socket, std::string peer) {
     platform::CloseSocket(socket);
     return;
   }
+  Connection& connection = NewConnection(socket);
+  if (connection.request == nullptr) connection.request = std::make_shared<CCollectedRequest>();
+  CCollectedRequest& request = *connection.request;
+  request.peer = std::move(peer);
+  if (request.parser) {
+    request.parser->ResetHTTP();
+  } else {
+    request.parser = std::make_unique<QRNHTTP>();
+  }
+  request.received = 0;
+  connection.length = 0;
+  connection.lastRead = Clock::now();
+  connection.deadline = connection.lastRead + m_RequestTimeout;
+  Collect(connection);
+}
+
+void CRequestCollector::Adopt(SOCKET socket, std::shared_ptr<CCollectedRequest> request) {
+  if (Full() || request == nullptr || !request->parser) {
+    CloseUnanswered(socket, request != nullptr ? request->peer : std::string(), "the listener collects no more");
+    return;
+  }
+  Connection& connection = NewConnection(socket);
+  connection.length = static_cast<unsigned int>(std::min(request->pending.size(), kBufferSize - 1));
+  std::memcpy(connection.buffer.get(), request->pending.data(), connection.length);
+  connection.lastRead = Clock::now();
+  connection.deadline = request->deadline;
+  connection.request = std::move(request);
+  Collect(connection);
+}
+
+CRequestCollector::Connection& CRequestCollector::NewConnection(SOCKET socket) {
   std::uint32_t index = 0;
   if (!m_FreeIndexes.empty()) {
     index = m_FreeIndexes.back();
@@ -65,22 +88,14 @@ void CRequestCollector::Add(SOCKET socket, std::string peer) {
   Connection& connection = *m_Connections[index];
   ++m_Count;
   connection.socket = socket;
-  if (connection.request == nullptr) connection.request = std::make_shared<CCollectedRequest>();
-  CCollectedRequest& request = *connection.request;
-  request.peer = std::move(peer);
-  if (request.parser) {
-    request.parser->ResetHTTP();
-  } else {
-    request.parser = std::make_unique<QRNHTTP>();
-  }
-  connection.length = 0;
-  connection.collected = 0;
-  connection.lastRead = Clock::now();
-  connection.deadline = connection.lastRead + m_RequestTimeout;
+  return connection;
+}
+
+void CRequestCollector::Collect(Connection& connection) {
   // Most viewers send their request at once: it is handed over here,
   // without a round through the poller.
   if (ReadAndParse(connection)) return;
-  if (m_Poller.Add(socket, connection.Token()) != 0) {
+  if (m_Poller.Add(connection.socket, connection.Token()) != 0) {
     Drop(connection, "it could not be watched");
     return;
   }
@@ -101,50 +116,59 @@ CRequestCollector::Connection* CRequestCollector::Find(std::uint64_t token) {
 }
 
 bool CRequestCollector::ReadAndParse(Connection& connection) {
+  const std::size_t before = connection.request->received;
+  const char* why = "";
+  const Arrival arrival =
+      ReadArrived(connection.socket, *connection.request, connection.buffer.get(), connection.length, &why);
+  if (connection.request->received != before) connection.lastRead = Clock::now();
+  switch (arrival) {
+    case Arrival::kWaiting:
+      return false;
+    case Arrival::kReady:
+      HandOverRequest(connection);
+      return true;
+    case Arrival::kBroken:
+      break;
+  }
+  Drop(connection, why);
+  return true;
+}
+
+CRequestCollector::Arrival CRequestCollector::ReadArrived(SOCKET socket, CCollectedRequest& request, char* buffer,
+                                                          unsigned int& length, const char** why) {
   for (;;) {
     // One byte stays free, as in a request thread's buffer.
-    const std::size_t room = kBufferSize - connection.length - 1;
+    const std::size_t room = kBufferSize - length - 1;
     if (room == 0) {
-      Drop(connection, "a line is longer than a request may hold");
-      return true;
+      *why = "a line is longer than a request may hold";
+      return Arrival::kBroken;
     }
-    const int got = platform::Recv(connection.socket, connection.buffer.get() + connection.length, room,
-                                   platform::MSG_DONTWAIT_FLAG);
+    const int got = platform::Recv(socket, buffer + length, room, platform::MSG_DONTWAIT_FLAG);
     if (got < 0) {
-      if (platform::WSAGetLastError() == platform::WSAEWOULDBLOCK) return false;
-      Drop(connection, "the socket failed");
-      return true;
+      if (platform::WSAGetLastError() == platform::WSAEWOULDBLOCK) return Arrival::kWaiting;
+      *why = "the socket failed";
+      return Arrival::kBroken;
     }
     if (got == 0) {
-      Drop(connection, "the viewer closed it");
-      return true;
+      *why = "the viewer closed it";
+      return Arrival::kBroken;
     }
-    connection.length += static_cast<unsigned int>(got);
-    connection.collected += static_cast<std::size_t>(got);
-    connection.lastRead = Clock::now();
-    const httpStatus status = connection.request->parser->HTTPprocess(connection.buffer.get(), connection.length);
-    if (status == eHTTPComplete) {
-      HandOverRequest(connection, status);
-      return true;
+    length += static_cast<unsigned int>(got);
+    request.received += static_cast<std::size_t>(got);
+    request.status = request.parser->HTTPprocess(buffer, length);
+    if (request.status == eHTTPInvalid) {
+      trace(trace_bits::kParse, "ConnMgr: request from %s is not one of the viewer protocol\n", request.peer.c_str());
+      *why = "its request is invalid";
+      return Arrival::kBroken;
     }
-    if (status == eHTTPInvalid) {
-      trace(trace_bits::kParse, "ConnMgr: request from %s is not one of the viewer protocol\n",
-            connection.request->peer.c_str());
-      Drop(connection, "its request is invalid");
-      return true;
-    }
-    if (connection.collected >= kMaxRequestBytes) {
-      // A large request (a posted file): its thread reads the rest, still
-      // within the request's deadline.
-      HandOverRequest(connection, status);
-      return true;
-    }
+    // A large request (a posted file) is handed over unfinished: its thread
+    // reads the rest, still within the request's deadline.
+    if (request.status == eHTTPComplete || request.received >= kMaxRequestBytes) return Arrival::kReady;
   }
 }
 
-void CRequestCollector::HandOverRequest(Connection& connection, httpStatus status) {
+void CRequestCollector::HandOverRequest(Connection& connection) {
   std::shared_ptr<CCollectedRequest> request = std::move(connection.request);
-  request->status = status;
   request->pending.assign(connection.buffer.get(), connection.length);
   request->deadline = connection.deadline;
   const SOCKET socket = connection.socket;
@@ -153,9 +177,15 @@ void CRequestCollector::HandOverRequest(Connection& connection, httpStatus statu
 }
 
 void CRequestCollector::Drop(Connection& connection, const char* why) {
-  trace(trace_bits::kHttp, "ConnMgr: connection from %s closed unanswered: %s\n", connection.request->peer.c_str(), why);
   const SOCKET socket = connection.socket;
+  // The request (and the peer's text in it) stays with the record.
+  const std::shared_ptr<CCollectedRequest> request = connection.request;
   Release(connection);
+  CloseUnanswered(socket, request->peer, why);
+}
+
+void CRequestCollector::CloseUnanswered(SOCKET socket, const std::string& peer, const char* why) {
+  trace(trace_bits::kHttp, "ConnMgr: connection from %s closed unanswered: %s\n", peer.c_str(), why);
   platform::Shutdown(socket, platform::SD_SEND);
   platform::Shutdown(socket, platform::SD_BOTH);
   platform::CloseSocket(socket);

@@ -29,6 +29,9 @@ class CRequestCollector {
  public:
   static constexpr std::size_t kMaxConnections = 4096;
   static constexpr std::size_t kMaxRequestBytes = 64 * 1024;
+  // As large as a request thread's receive buffer: the parser keeps no more
+  // than a line's worth of bytes it could not take yet.
+  static constexpr std::size_t kBufferSize = 4096;
   // How often deadlines are checked while connections are collected.
   static constexpr platform::DWORD kSweepMs = 100;
   // Poller tokens of collected connections have this bit; the owner of the
@@ -54,6 +57,10 @@ class CRequestCollector {
   // text, kept by its request): what has arrived is read at once, and a
   // complete request handed over without a wait.
   void Add(platform::SOCKET socket, std::string peer);
+  // A connection whose request a request thread began to read (its parser,
+  // the bytes it has not taken, the bytes read and the deadline): collected
+  // on from there.
+  void Adopt(platform::SOCKET socket, std::shared_ptr<CCollectedRequest> request);
   // The poller reported `token` (one with kTokenBit) ready.
   void OnReady(std::uint64_t token);
   // Closes the connections past a deadline; how long the poller may wait
@@ -61,14 +68,32 @@ class CRequestCollector {
   platform::DWORD Sweep();
   void CloseAll();
 
+  // What reading a connection's arrived bytes came to.
+  enum class Arrival { kWaiting, kReady, kBroken };
+  // Reads what has arrived on `socket`, without waiting, behind the
+  // `length` bytes the parser has not taken yet in `buffer` (kBufferSize),
+  // parses it with the request's parser and counts it in its `received`:
+  // kReady (the parser's status in the request) when the request is whole
+  // or has reached kMaxRequestBytes (its thread reads the rest), kWaiting
+  // when more must come, kBroken when the connection is to be closed
+  // unanswered, for the reason in `why`.
+  static Arrival ReadArrived(platform::SOCKET socket, CCollectedRequest& request, char* buffer,
+                             unsigned int& length, const char** why);
+  // Closes a connection without an answer, saying why in the trace.
+  static void CloseUnanswered(platform::SOCKET socket, const std::string& peer, const char* why);
+
  private:
   using Clock = std::chrono::steady_clock;
   struct Connection;
 
+  // A free record for `socket`, counted.
+  Connection& NewConnection(platform::SOCKET socket);
+  // Takes what has arrived, then watches the connection for the rest.
+  void Collect(Connection& connection);
   // Reads what has arrived and parses it; true when the connection is done
   // with here (handed over or closed).
   bool ReadAndParse(Connection& connection);
-  void HandOverRequest(Connection& connection, httpStatus status);
+  void HandOverRequest(Connection& connection);
   void Drop(Connection& connection, const char* why);
   void Release(Connection& connection);
   Connection* Find(std::uint64_t token);

@@ -5,11 +5,14 @@
 #include <cstdint>
 #include <exception>
 #include <new>
+#include <string>
 
 #include "agents/abstract_agent.h"
 #include "agents/agent_list.h"
 #include "agents/agent_table.h"
 #include "base/trace_bits.h"
+#include "conn/accept_point.h"
+#include "conn/request_collector.h"
 #include "net/qrn_http.h"
 #include "platform/trace.h"
 #include "txlog/transaction_log.h"
@@ -18,6 +21,9 @@
 using platform::DWORD;
 using platform::kInvalidSocket;
 using platform::SOCKET;
+
+// A taken connection's request is read into the thread's own buffer.
+static_assert(CSecretAgent::kBufferSize >= CRequestCollector::kBufferSize);
 
 CSecretAgent::CSecretAgent()
     : m_pJob(std::make_unique<CClientRequestParams>()),
@@ -39,7 +45,7 @@ void CSecretAgent::Run() {
     const CClientRequestParams& job = *m_pJob;
     SOCKET socket = job.m_Socket;
     m_pJob->m_Socket = kInvalidSocket;  // taken: from here on this thread closes it
-    const std::shared_ptr<CCollectedRequest> collected = std::move(m_pJob->m_Collected);
+    std::shared_ptr<CCollectedRequest> collected = std::move(m_pJob->m_Collected);
     // Read where the listener put it; `collected` holds it until the next job.
     const std::string_view peer = collected != nullptr ? std::string_view(collected->peer) : std::string_view();
     m_Connection.Hold(socket);
@@ -54,9 +60,53 @@ void CSecretAgent::Run() {
     if (stopped) Kill();
     UpdateActivityTime();
     CloseConnection(socket);
-    if (stopped || !Recycle(eThdIdle)) return;
+    if (stopped) return;
+    if (TakeNextConnection(std::move(collected))) {
+      BeginTakenJob();
+      continue;
+    }
+    if (!Recycle(eThdIdle)) return;
   }
   (void)Recycle(eThdEnded);
+}
+
+bool CSecretAgent::TakeNextConnection(std::shared_ptr<CCollectedRequest> spare) {
+  CAcceptPoint* point = m_pJob->m_AcceptPoint.get();
+  if (point == nullptr || m_Stop.load()) return false;
+  std::string peer;
+  const SOCKET socket = point->TakeWaiting(&peer);
+  if (socket == kInvalidSocket) return false;
+  // The previous job's record, when nobody else holds it, with the parser
+  // it took from this thread.
+  std::shared_ptr<CCollectedRequest> request =
+      spare != nullptr && spare.use_count() == 1 ? std::move(spare) : std::make_shared<CCollectedRequest>();
+  request->peer = std::move(peer);
+  if (request->parser) {
+    request->parser->ResetHTTP();
+  } else {
+    request->parser = std::make_unique<QRNHTTP>();
+  }
+  request->received = 0;
+  request->deadline =
+      Clock::now() + std::chrono::seconds(m_pJob->m_RecvTimeoutSeconds) * kRequestDeadlineTimeouts;
+  unsigned int length = 0;
+  const char* why = "";
+  switch (CRequestCollector::ReadArrived(socket, *request, m_pBuffer.get(), length, &why)) {
+    case CRequestCollector::Arrival::kReady:
+      request->pending.assign(m_pBuffer.get(), length);
+      m_pJob->m_Socket = socket;
+      m_pJob->m_Collected = std::move(request);
+      return true;
+    case CRequestCollector::Arrival::kWaiting:
+      // A viewer still sending holds no thread: the listener collects it.
+      request->pending.assign(m_pBuffer.get(), length);
+      point->Return(socket, std::move(request));
+      return false;
+    case CRequestCollector::Arrival::kBroken:
+      break;
+  }
+  CRequestCollector::CloseUnanswered(socket, request->peer, why);
+  return false;
 }
 
 bool CSecretAgent::ReadRequest(SOCKET socket, DWORD timeoutSeconds, CCollectedRequest* collected) {

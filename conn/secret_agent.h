@@ -2,7 +2,8 @@
 // request pool. For each connection a listener hands it, it reads one
 // request, asks the agent list which agent answers the request's category,
 // lets that agent answer, writes the transaction log entry and closes the
-// connection; then it parks in the pool until the next connection.
+// connection; then it takes the next connection waiting on its listener's
+// socket, or parks in the pool until the listener hands it one.
 //
 // A request must arrive within its receive timeout per read and within
 // kRequestDeadlineTimeouts receive timeouts in all, so that a viewer that
@@ -59,6 +60,11 @@ class CSecretAgent : public QRPoolThread {
   void LogTransaction(CPTransactionLogEntry& entry, std::string_view peer, int kind, unsigned long bytesSent,
                       CPTransactionLog* log);
   void CloseConnection(platform::SOCKET socket);
+  // Takes a connection waiting on the listener's socket into the job, with
+  // what has arrived of its request (`spare` may serve as its record):
+  // true when the job holds it; a request still arriving goes back to the
+  // listener.
+  bool TakeNextConnection(std::shared_ptr<CCollectedRequest> spare);
 
   std::unique_ptr<CClientRequestParams> m_pJob;  // m_Params points at it
   std::unique_ptr<QRNHTTP> m_pRequest;

@@ -173,6 +173,10 @@ int QRPoolThread::StopWorkingNow() {
   return poolmgr::kPoolThreadTerminated;
 }
 
+void QRPoolThread::BeginTakenJob() {
+  if (OnOwnThread()) StampJobStart(m_Slot);
+}
+
 void QRPoolThread::UpdateActivityTime() {
   if (m_Slot != nullptr) m_Slot->m_LastActivityTime.store(std::time(nullptr));
 }

@@ -55,6 +55,9 @@ class QRPoolThread {
   // thread: marks it ended, wakes it and waits up to kKillWaitMs. Returns 0.
   int Kill();
   void UpdateActivityTime();
+  // On the own thread, between two jobs: the thread found its next job
+  // itself instead of parking, and it counts as a job of its own.
+  void BeginTakenJob();
 
   CPoolSlot* m_Slot = nullptr;          // set on the first Start
   QRThreadParams* m_Params = nullptr;   // owned by the derived class; may be null

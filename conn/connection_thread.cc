@@ -55,7 +55,7 @@ void CConnectionThread::Run() {
   (void)Recycle(eThdEnded);
 }
 
-void CConnectionThread::CloseConnection(SOCKET socket) { m_Connection.Close(socket, false); }
+void CConnectionThread::CloseConnection(SOCKET socket) { m_Connection.Close(socket); }
 
 int CConnectionThread::StopWorkingNow() {
   m_Stop.store(true);

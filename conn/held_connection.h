@@ -14,13 +14,13 @@ class CHeldConnection {
     m_Socket = socket;
   }
 
-  // Closes `socket` after shutting its sending side down (and, with
-  // `shutDownBoth`, its receiving side too), and forgets the held one.
-  void Close(platform::SOCKET socket, bool shutDownBoth) {
+  // Closes `socket` after shutting its sending side down, and forgets the
+  // held one. (Shutting the receiving side down too before the close would
+  // change nothing a peer can see, for a system call per connection.)
+  void Close(platform::SOCKET socket) {
     platform::Locked lock(m_Lock);
     if (socket != platform::kInvalidSocket) {
       platform::Shutdown(socket, platform::SD_SEND);
-      if (shutDownBoth) platform::Shutdown(socket, platform::SD_BOTH);
       platform::CloseSocket(socket);
     }
     m_Socket = platform::kInvalidSocket;

@@ -214,7 +214,7 @@ void CSecretAgent::LogTransaction(CPTransactionLogEntry& entry, std::string_view
   if (log != nullptr) log->AddEntry(entry);
 }
 
-void CSecretAgent::CloseConnection(SOCKET socket) { m_Connection.Close(socket, true); }
+void CSecretAgent::CloseConnection(SOCKET socket) { m_Connection.Close(socket); }
 
 int CSecretAgent::StopWorkingNow() {
   m_Stop.store(true);

@@ -1,5 +1,6 @@
 #include "net/bounded_text.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -15,6 +16,12 @@ void BoundedText::Append(std::string_view text) {
   std::memcpy(buffer_ + length_, text.data(), text.size());
   length_ += text.size();
   buffer_[length_] = '\0';
+}
+
+void BoundedText::AppendNumber(unsigned long number) {
+  char digits[24];
+  const std::to_chars_result end = std::to_chars(digits, digits + sizeof(digits), number);
+  Append(std::string_view(digits, static_cast<std::size_t>(end.ptr - digits)));
 }
 
 void BoundedText::Format(const char* format, ...) {

@@ -14,6 +14,8 @@ class BoundedText {
   BoundedText(char* buffer, std::size_t capacity) : buffer_(buffer), capacity_(capacity) { buffer_[0] = '\0'; }
 
   void Append(std::string_view text);
+  // The number in decimal digits, without printf's cost.
+  void AppendNumber(unsigned long number);
   __attribute__((format(printf, 2, 3))) void Format(const char* format, ...);
 
   bool ok() const { return ok_; }

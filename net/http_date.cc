@@ -1,7 +1,6 @@
 #include "net/http_date.h"
 
 #include <chrono>
-#include <cstdio>
 
 namespace net {
 
@@ -23,16 +22,35 @@ std::size_t FormatHTTPDate(std::int64_t time, char (&out)[kHTTPDateCapacity]) {
   const sys_days day = floor<days>(instant);
   const year_month_day date{day};
   const hh_mm_ss<seconds> clock{instant - day};
-  const int written = std::snprintf(
-      out, kHTTPDateCapacity, "%s, %02u %s %4u %02u:%02u:%02u GMT", kDayNames[weekday{day}.c_encoding()],
-      static_cast<unsigned>(date.day()), kMonthNames[static_cast<unsigned>(date.month()) - 1],
-      static_cast<unsigned>(static_cast<int>(date.year())), static_cast<unsigned>(clock.hours().count()),
-      static_cast<unsigned>(clock.minutes().count()), static_cast<unsigned>(clock.seconds().count()));
-  if (written <= 0 || static_cast<std::size_t>(written) >= kHTTPDateCapacity) {
-    out[0] = '\0';
-    return 0;
-  }
-  return static_cast<std::size_t>(written);
+  // "Sun, 06 Nov 1994 08:49:37 GMT", written digit by digit: every answer
+  // carries one or two of these.
+  char* p = out;
+  const auto put = [&p](const char* text) {
+    while (*text != '\0') *p++ = *text++;
+  };
+  const auto putDigits = [&p](unsigned value, int count) {
+    for (int i = count - 1; i >= 0; --i) {
+      p[i] = static_cast<char>('0' + value % 10);
+      value /= 10;
+    }
+    p += count;
+  };
+  put(kDayNames[weekday{day}.c_encoding()]);
+  put(", ");
+  putDigits(static_cast<unsigned>(date.day()), 2);
+  *p++ = ' ';
+  put(kMonthNames[static_cast<unsigned>(date.month()) - 1]);
+  *p++ = ' ';
+  putDigits(static_cast<unsigned>(static_cast<int>(date.year())), 4);
+  *p++ = ' ';
+  putDigits(static_cast<unsigned>(clock.hours().count()), 2);
+  *p++ = ':';
+  putDigits(static_cast<unsigned>(clock.minutes().count()), 2);
+  *p++ = ':';
+  putDigits(static_cast<unsigned>(clock.seconds().count()), 2);
+  put(" GMT");
+  *p = '\0';
+  return static_cast<std::size_t>(p - out);
 }
 
 }  // namespace net

@@ -1,7 +1,6 @@
 // QRNHTTP: the answer's wire format — response prefix, next-update line and
 // data-stream headers.
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <limits>
@@ -47,11 +46,21 @@ unsigned Seconds32(std::int64_t seconds) {
 
 void AppendStatusLine(net::BoundedText& text, std::size_t index) {
   const StatusEntry& entry = kStatusLines[index];
-  text.Format("HTTP/1.0 %s %s\r\n", entry.code, entry.reason != nullptr ? entry.reason : "No Reason");
+  text.Append("HTTP/1.0 ");
+  text.Append(entry.code);
+  text.Append(" ");
+  text.Append(entry.reason != nullptr ? entry.reason : "No Reason");
+  text.Append("\r\n");
 }
 
-int FormatNextUpdate(char* out, std::size_t capacity, std::int64_t seconds) {
-  return std::snprintf(out, capacity, "%s:%u\r\n", "NXTUPD", Seconds32(seconds));
+// "NXTUPD:<seconds>\r\n" into `out` (zero-terminated): its length, or 0
+// when it does not fit.
+std::size_t FormatNextUpdate(char* out, std::size_t capacity, std::int64_t seconds) {
+  net::BoundedText text(out, capacity);
+  text.Append("NXTUPD:");
+  text.AppendNumber(Seconds32(seconds));
+  text.Append("\r\n");
+  return text.ok() ? text.text().size() : 0;
 }
 
 // The source text ends at the first line end (or zero byte): a source must
@@ -63,14 +72,20 @@ std::string_view SourceText(std::string_view source) {
 // The lines OFF to CMP of a data-stream header; `cmp` null leaves CMP out.
 std::size_t FormatDSFields(char (&out)[kDSFieldsCapacity], unsigned long totalLength, const unsigned long* cmp,
                            unsigned long id, std::uint16_t flags) {
-  int written = std::snprintf(out, sizeof(out), "%s:%lu\r\n%s:%lu\r\n%s:%lu\r\n%s:%lu\r\n%s:%u\r\n", "OFF", 0ul,
-                              "LEN", 0ul, "LID", id, "TLEN", totalLength, "FP", unsigned{flags});
-  if (written > 0 && cmp != nullptr && static_cast<std::size_t>(written) < sizeof(out)) {
-    written += std::snprintf(out + written, sizeof(out) - static_cast<std::size_t>(written), "%s:%lu\r\n",
-                             "CMP", *cmp);
-  }
+  net::BoundedText text(out, sizeof(out));
+  const auto line = [&text](std::string_view name, unsigned long value) {
+    text.Append(name);
+    text.AppendNumber(value);
+    text.Append("\r\n");
+  };
+  line("OFF:", 0);
+  line("LEN:", 0);
+  line("LID:", id);
+  line("TLEN:", totalLength);
+  line("FP:", flags);
+  if (cmp != nullptr) line("CMP:", *cmp);
   // Every number has at most 20 digits, so the lines always fit.
-  return written > 0 && static_cast<std::size_t>(written) < sizeof(out) ? static_cast<std::size_t>(written) : 0;
+  return text.ok() ? text.text().size() : 0;
 }
 
 HTTPText BuildDataStreamHeader(unsigned long totalLength, const unsigned long* cmp, const char* source,
@@ -114,19 +129,26 @@ HTTPText QRNHTTP::MakeResponsePrefix(unsigned long& contentLength, long expires,
   AppendStatusLine(text, hasContent ? kStatusOK : kStatusNoContent);
   text.Append(net::ServerHeaderLine());
   if (hasContent) {
-    text.Format("%s:%lu\r\n%s:%s\r\n", "Content-length", contentLength, "Content-type",
-                "application/octet-stream");
+    text.Append("Content-length:");
+    text.AppendNumber(contentLength);
+    text.Append("\r\nContent-type:application/octet-stream\r\n");
   }
   char date[net::kHTTPDateCapacity];
-  if (net::FormatHTTPDate(expires != 0 ? expires : now + 60, date) != 0) text.Format("%s:%s\r\n", "Expires", date);
-  if (lastModified != 0 && net::FormatHTTPDate(lastModified, date) != 0) {
-    text.Format("%s:%s\r\n", "Last-Modified", date);
+  std::size_t dateLength = net::FormatHTTPDate(expires != 0 ? expires : now + 60, date);
+  if (dateLength != 0) {
+    text.Append("Expires:");
+    text.Append(std::string_view(date, dateLength));
+    text.Append("\r\n");
+  }
+  if (lastModified != 0 && (dateLength = net::FormatHTTPDate(lastModified, date)) != 0) {
+    text.Append("Last-Modified:");
+    text.Append(std::string_view(date, dateLength));
+    text.Append("\r\n");
   }
   text.Append("\r\n");
   if (nextUpdateLine) {
     char line[32];
-    const int length = FormatNextUpdate(line, sizeof(line), nextUpdate);
-    text.Append(std::string_view(line, static_cast<std::size_t>(std::max(length, 0))));
+    text.Append(std::string_view(line, FormatNextUpdate(line, sizeof(line), nextUpdate)));
   }
   return text.Copy();
 }
@@ -149,9 +171,8 @@ HTTPText QRNHTTP::MakeResponsePrefix(const CResponseList* items) {
 
 std::size_t QRNHTTP::AppendNextUpdate(long seconds, char* buffer, std::size_t capacity) const {
   char line[32];
-  const int written = FormatNextUpdate(line, sizeof(line), seconds);
-  if (written <= 0) return 0;
-  const auto length = static_cast<std::size_t>(written);
+  const std::size_t length = FormatNextUpdate(line, sizeof(line), seconds);
+  if (length == 0) return 0;
   if (buffer != nullptr) {
     const std::size_t used = strnlen(buffer, capacity);
     if (used + length + 1 > capacity) return 0;

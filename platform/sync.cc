@@ -55,7 +55,15 @@ timespec DeadlineAfter(DWORD milliseconds) {
 
 }  // namespace
 
-void Waitable::WakeAll() { FutexWakeAll(Word(), Shared()); }
+void Waitable::WakeAll() {
+  // The object was made available before this look. A waiter counts itself
+  // before it sleeps, and its sleep checks the word again: one that counts
+  // itself after this look finds the object available and does not sleep.
+  // (Waiters of other processes cannot be counted here.)
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  if (!Shared() && sleepers_.load(std::memory_order_seq_cst) == 0) return;
+  FutexWakeAll(Word(), Shared());
+}
 
 DWORD WaitForMultipleObjects(std::span<Waitable* const> objects, DWORD milliseconds) {
   const std::size_t count = objects.size();
@@ -86,8 +94,12 @@ DWORD WaitForMultipleObjects(std::span<Waitable* const> objects, DWORD milliseco
       waiters[i].uaddr = reinterpret_cast<std::uintptr_t>(objects[i]->Word());
       waiters[i].flags = FUTEX_32 | (objects[i]->Shared() ? 0 : FUTEX_PRIVATE_FLAG);
     }
+    for (std::size_t i = 0; i < count; ++i) objects[i]->sleepers_.fetch_add(1, std::memory_order_seq_cst);
     long result = ::syscall(SYS_futex_waitv, waiters, static_cast<unsigned>(count), 0,
                             forever ? nullptr : &deadline, CLOCK_MONOTONIC);
+    const int error = errno;
+    for (std::size_t i = 0; i < count; ++i) objects[i]->sleepers_.fetch_sub(1, std::memory_order_relaxed);
+    errno = error;
     if (result < 0) {
       if (errno == ETIMEDOUT) {
         // One last look: an object set right at the deadline still counts.

@@ -43,10 +43,15 @@ class Waitable {
   // between processes.
   virtual std::atomic<std::uint32_t>* Word() = 0;
   virtual bool Shared() const { return false; }
-  // Wakes every waiter sleeping on the word.
+  // Wakes every waiter sleeping on the word; without a system call when
+  // none of this process sleeps on an object of this process.
   void WakeAll();
 
   friend DWORD WaitForMultipleObjects(std::span<Waitable* const> objects, DWORD milliseconds);
+
+ private:
+  // Threads about to sleep or sleeping on the word.
+  std::atomic<std::uint32_t> sleepers_{0};
 };
 
 // Waits until one object is available, taking it. Returns kWaitObject0 + its

@@ -50,6 +50,40 @@ TEST(Events, ManualResetStaysSetAutoResetReleasesOneWaiter) {
   EXPECT_EQ(woken.load(), 1);
 }
 
+// Set and Release skip the wake-up call while nobody sleeps: a waiter that
+// is just going to sleep must still be woken. Two threads hand a turn back
+// and forth and share a mutex; a lost wake-up would show as a timeout.
+TEST(Waits, NoWakeUpIsLostBetweenThreadsThatTakeTurns) {
+  constexpr int kRounds = 20000;
+  auto ping = Event::Create(false, false);
+  auto pong = Event::Create(false, false);
+  auto mutex = Mutex::Create(false);
+  int shared = 0;
+  std::atomic<int> lost{0};
+  const auto player = [&](Event& mine, Event& other, bool serves) {
+    for (int i = 0; i < kRounds; ++i) {
+      if (serves) other.Set();
+      if (WaitForSingleObject(mine, 5000) != kWaitObject0) {
+        ++lost;
+        return;
+      }
+      if (!serves) other.Set();
+      if (!mutex->Acquire(5000)) {
+        ++lost;
+        return;
+      }
+      ++shared;
+      ReleaseUnchecked(*mutex);
+    }
+  };
+  std::thread first([&] { player(*ping, *pong, true); });
+  std::thread second([&] { player(*pong, *ping, false); });
+  first.join();
+  second.join();
+  EXPECT_EQ(lost.load(), 0);
+  EXPECT_EQ(shared, 2 * kRounds);
+}
+
 TEST(Waits, TimeoutIsHonouredAndLowestIndexWins) {
   auto a = Event::Create(true, false);
   auto b = Event::Create(true, false);

@@ -7,18 +7,12 @@
 #include "platform/trace.h"
 #include "poolmgr/pool_manager.h"
 
-namespace {
-
-constexpr std::size_t kThreadStack = 2048;
-
-}  // namespace
-
 CPerfSampler::CPerfSampler(std::string blockName) : m_BlockName(std::move(blockName)) {}
 
 CPerfSampler::~CPerfSampler() { Stop(); }
 
 int CPerfSampler::Start(QRPoolManager* pool, platform::DWORD intervalMs) {
-  if (m_hThread) return -1;
+  if (m_Thread.Started()) return -1;
   if (!m_pBlock) {
     m_pBlock = platform::SharedMemory::Create(m_BlockName, perf::kBlockSize);
     if (!m_pBlock || m_pBlock->Size() < perf::kCounterCount * 4) {
@@ -31,27 +25,13 @@ int CPerfSampler::Start(QRPoolManager* pool, platform::DWORD intervalMs) {
   }
   m_pPool = pool;
   m_Interval = intervalMs;
-  m_hStop = platform::Event::Create(true, false);
-  if (!m_hStop) return -1;
-  m_bRunning = true;
-  m_hThread = platform::Thread::Start([this] { return Run(); }, kThreadStack);
-  if (!m_hThread) {
-    m_bRunning = false;
-    return -1;
-  }
-  return 0;
+  return m_Thread.Start([this] { return Run(); }) ? 0 : -1;
 }
 
 void CPerfSampler::Stop() {
-  m_bRunning = false;
-  if (m_hThread) {
-    m_hStop->Set();
-    if (platform::WaitForSingleObject(*m_hThread, kStopWaitMs) != platform::kWaitObject0) {
-      trace(trace_bits::kThreads, "PerfSampler: Timed Out!! waiting for the sampling thread\n");
-    }
-    m_hThread.reset();
+  if (!m_Thread.Stop(kStopWaitMs)) {
+    trace(trace_bits::kThreads, "PerfSampler: Timed Out!! waiting for the sampling thread\n");
   }
-  m_hStop.reset();
   m_pPool = nullptr;
   if (m_pBlock) {
     m_pWords = nullptr;
@@ -61,11 +41,7 @@ void CPerfSampler::Stop() {
 }
 
 platform::DWORD CPerfSampler::Run() {
-  while (m_bRunning) {
-    const platform::DWORD wait = platform::WaitForSingleObject(*m_hStop, m_Interval);
-    if (wait != platform::kWaitTimeout || !m_bRunning) break;
-    Sample();
-  }
+  while (m_Thread.WaitPeriod(m_Interval)) Sample();
   return 0;
 }
 

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "base/periodic_thread.h"
 #include "perf/connection_counters.h"
 #include "perf/perf_block.h"
 #include "platform/sync.h"
@@ -61,7 +62,5 @@ class CPerfSampler : public CConnectionCounters {
   std::uint32_t* m_pWords = nullptr;
   std::atomic<QRPoolManager*> m_pPool{nullptr};
   platform::DWORD m_Interval = 0;
-  std::atomic<bool> m_bRunning{false};
-  std::unique_ptr<platform::Event> m_hStop;
-  std::unique_ptr<platform::Thread> m_hThread;
+  CPeriodicThread m_Thread;
 };

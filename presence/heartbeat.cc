@@ -6,12 +6,6 @@
 #include "platform/trace.h"
 #include "presence/presence_packets.h"
 
-namespace {
-
-constexpr std::size_t kThreadStack = 2048;
-
-}  // namespace
-
 namespace presence {
 
 std::uint32_t BroadcastAddress(CPRegistry& settings) {
@@ -37,33 +31,21 @@ CHeartBeat::~CHeartBeat() { Stop(); }
 
 int CHeartBeat::Start(std::uint16_t destinationPort, std::size_t portCount, const std::uint16_t* ports,
                       platform::DWORD periodMs) {
-  if (m_bRunning || m_hThread || ports == nullptr || portCount == 0 ||
+  if (m_Thread.Started() || ports == nullptr || portCount == 0 ||
       portCount >= presence::kMaxHeartBeatPorts) {
     return -1;
   }
   m_DestinationPort = destinationPort;
   m_Ports.assign(ports, ports + portCount);
   m_Period = periodMs;
-  m_hStop = platform::Event::Create(true, false);
-  if (!m_hStop) return -1;
-  m_bRunning = true;
-  m_hThread = platform::Thread::Start([this] { return Run(); }, kThreadStack);
-  if (!m_hThread) {
-    m_bRunning = false;
-    return -1;
-  }
-  return 0;
+  return m_Thread.Start([this] { return Run(); }) ? 0 : -1;
 }
 
 void CHeartBeat::Stop() {
-  if (!m_hThread) return;
-  m_bRunning = false;
-  m_hStop->Set();
-  if (platform::WaitForSingleObject(*m_hThread, kStopWaitMs) != platform::kWaitObject0) {
+  if (!m_Thread.Started()) return;
+  if (!m_Thread.Stop(kStopWaitMs)) {
     trace(trace_bits::kHttp, "HeartBeat: Timed Out!! trying to kill HeartBeat Thread\n");
   }
-  m_hThread.reset();
-  m_hStop.reset();
   Send(presence::kHeartBeatStopping);
   m_Ports.clear();
 }
@@ -71,9 +53,9 @@ void CHeartBeat::Stop() {
 platform::DWORD CHeartBeat::Run() {
   trace(trace_bits::kHttp, "HeartBeat: Starting.\n");
   for (;;) {
-    const platform::DWORD wait = platform::WaitForSingleObject(*m_hStop, m_Period);
+    const bool due = m_Thread.WaitPeriod(m_Period);
     const platform::DWORD port = m_Settings.GetHeartBeatPort();
-    if (!m_bRunning || wait != platform::kWaitTimeout) break;
+    if (!due) break;
     // A port beyond 16 bits names no port.
     m_DestinationPort = port <= 0xFFFF ? static_cast<std::uint16_t>(port) : 0;
     if (m_DestinationPort == 0) {
@@ -82,7 +64,6 @@ platform::DWORD CHeartBeat::Run() {
       Send(presence::kHeartBeatBeat);
       trace(trace_bits::kHttp, "HeartBeat: Beating.\n");
     }
-    m_hStop->Reset();
   }
   trace(trace_bits::kHttp, "HeartBeat: Stopping.\n");
   return 0;

@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/periodic_thread.h"
 #include "config/cp_registry.h"
 #include "platform/sync.h"
 #include "platform/types.h"
@@ -28,7 +29,7 @@ class CHeartBeat {
             platform::DWORD periodMs);
   // Ends the thread, then sends the one stopping datagram.
   void Stop();
-  bool Running() const { return m_bRunning; }
+  bool Running() const { return m_Thread.Running(); }
 
  private:
   platform::DWORD Run();
@@ -36,10 +37,8 @@ class CHeartBeat {
   bool Send(std::uint16_t kind);
 
   CPRegistry m_Settings;
-  std::unique_ptr<platform::Event> m_hStop;
-  std::unique_ptr<platform::Thread> m_hThread;
+  CPeriodicThread m_Thread;
   platform::DWORD m_Period = 0;
-  std::atomic<bool> m_bRunning{false};
   std::vector<std::uint16_t> m_Ports;
   // Written by the thread; read by Stop once the thread has ended.
   std::uint16_t m_DestinationPort = 0;

@@ -73,7 +73,7 @@ TEST(Waits, NoWakeUpIsLostBetweenThreadsThatTakeTurns) {
         return;
       }
       ++shared;
-      ReleaseUnchecked(*mutex);
+      mutex->Release();
     }
   };
   std::thread first([&] { player(*ping, *pong, true); });

@@ -71,10 +71,9 @@ int CPRegistry::ReadBoolean(const char* name, int fallback) {
 // missing or cannot be read as text gives the default.
 std::string CPRegistry::ReadText(const char* name, const std::string& fallback) {
   std::string value = fallback;
-  if (DoesValueExist(name)) {
-    std::string stored;
-    if (GetValue(name, &stored)) value = std::move(stored);
-  }
+  // One read: it fails alike for a missing value and one that is no text.
+  std::string stored;
+  if (GetValue(name, &stored)) value = std::move(stored);
   trace(trace_bits::kConfig, "CPRegistry(%s, \"%s\") = \"%s\"\n", name, fallback.c_str(),
         IsSecret(name) ? "********" : value.c_str());
   return value;

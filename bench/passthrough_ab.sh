@@ -20,18 +20,7 @@ TARGET_RATIO=0.45
 . "$(dirname "$0")/relay_setup.sh"
 require_programs ab python3
 
-export ZONDREL_ROOT
-ZONDREL_ROOT=$(mktemp -d /tmp/zondrel-bench-XXXXXX)
-SIM_PID=""
-RELAY_PID=""
-cleanup() {
-  [ -z "$RELAY_PID" ] || kill "$RELAY_PID" 2>/dev/null || true
-  [ -z "$SIM_PID" ] || kill "$SIM_PID" 2>/dev/null || true
-  [ -z "$RELAY_PID" ] || wait "$RELAY_PID" 2>/dev/null || true
-  [ -z "$SIM_PID" ] || wait "$SIM_PID" 2>/dev/null || true
-  rm -rf "$ZONDREL_ROOT"
-}
-trap cleanup EXIT
+use_bench_machine bench
 
 # Requests per second of one ab run, failing when any request failed.
 ab_rate() {

@@ -49,7 +49,8 @@ start_relay() {
 
 # A machine root of the benchmark's own (ZONDREL_ROOT, exported) that goes
 # away with the processes the script started (RELAY_PID, NGINX_PID,
-# VARNISH_PID, SIM_PID, each ended by its pid) when the script exits.
+# VARNISH_PID, SIM_PID and the pids in OTHER_PIDS, each ended by its pid)
+# when the script exits.
 use_bench_machine() {  # name
   export ZONDREL_ROOT
   ZONDREL_ROOT=$(mktemp -d "/tmp/zondrel-$1-XXXXXX")
@@ -57,15 +58,13 @@ use_bench_machine() {  # name
   RELAY_PID=""
   NGINX_PID=""
   VARNISH_PID=""
+  OTHER_PIDS=""
   trap end_bench_machine EXIT
 }
 
 end_bench_machine() {
-  for pid in "$RELAY_PID" "$NGINX_PID" "${VARNISH_PID:-}" "$SIM_PID"; do
-    [ -z "$pid" ] || kill "$pid" 2>/dev/null || true
-  done
-  for pid in "$RELAY_PID" "$NGINX_PID" "${VARNISH_PID:-}" "$SIM_PID"; do
-    [ -z "$pid" ] || wait "$pid" 2>/dev/null || true
-  done
+  local pids="${OTHER_PIDS:-} $RELAY_PID $NGINX_PID ${VARNISH_PID:-} $SIM_PID"
+  for pid in $pids; do kill "$pid" 2>/dev/null || true; done
+  for pid in $pids; do wait "$pid" 2>/dev/null || true; done
   rm -rf "$ZONDREL_ROOT"
 }

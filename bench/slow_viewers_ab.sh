@@ -22,17 +22,7 @@ PATH_ASKED=/KIBO-1/5-1
 . "$(dirname "$0")/relay_setup.sh"
 require_programs ab python3
 
-export ZONDREL_ROOT
-ZONDREL_ROOT=$(mktemp -d /tmp/zondrel-bench-XXXXXX)
-SIM_PID=""
-RELAY_PID=""
-SLOW_PID=""
-cleanup() {
-  for pid in $SLOW_PID $RELAY_PID $SIM_PID; do kill "$pid" 2>/dev/null || true; done
-  for pid in $SLOW_PID $RELAY_PID $SIM_PID; do wait "$pid" 2>/dev/null || true; done
-  rm -rf "$ZONDREL_ROOT"
-}
-trap cleanup EXIT
+use_bench_machine bench
 
 # "answered-share p99-ms rate" of one ab run of $REQUESTS against the relay.
 measure() {
@@ -58,12 +48,13 @@ read -r ALONE_SHARE ALONE_P99 ALONE_RATE < <(measure)
 # its request deadline and the script connects it again.
 python3 "$(dirname "$0")/slow_viewers.py" "$RELAY_PORT" "$SLOW" 120 1 8 >"$ZONDREL_ROOT/slow.txt" 2>&1 &
 SLOW_PID=$!
+OTHER_PIDS=$SLOW_PID
 sleep 3
 THREADS=$(awk '$1 == "Threads:" {print $2}' "/proc/$RELAY_PID/status")
 read -r SLOW_SHARE SLOW_P99 SLOW_RATE < <(measure)
 kill "$SLOW_PID" 2>/dev/null || true
 wait "$SLOW_PID" 2>/dev/null || true
-SLOW_PID=""
+OTHER_PIDS=""
 
 echo "normal viewers: ab -c $CONCURRENCY, $REQUESTS requests, path $PATH_ASKED"
 echo "alone:                        answered $ALONE_SHARE, p99 $ALONE_P99 ms, $ALONE_RATE requests/s"

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "config/cp_registry.h"
 #include "platform/trace.h"
 #include "regwrap/qr_registry.h"
 
@@ -40,6 +41,20 @@ void BM_GetValueDwordInSubKey(benchmark::State& state) {
   }
 }
 
+// Most upstream settings are unset, and each upstream stream reads them all
+// through the server's settings wrapper: one present and one missing.
+void BM_SettingsReadText(benchmark::State& state) {
+  CPRegistry settings;
+  settings.SetProxyHost("proxy.example");
+  for (auto _ : state) benchmark::DoNotOptimize(settings.GetProxyHost());
+}
+
+void BM_SettingsReadMissingText(benchmark::State& state) {
+  CPRegistry settings;
+  settings.DeleteProxyHost();
+  for (auto _ : state) benchmark::DoNotOptimize(settings.GetProxyHost());
+}
+
 void BM_SetValueDword(benchmark::State& state) {
   QRRegistry key = SettingsKey();
   // One value per thread, as statistics counters are written.
@@ -53,6 +68,8 @@ void BM_SetValueDword(benchmark::State& state) {
 BENCHMARK(BM_GetValueDword)->Repetitions(10)->ReportAggregatesOnly(true)->UseRealTime();
 BENCHMARK(BM_GetValueDword)->Threads(4)->Repetitions(10)->ReportAggregatesOnly(true)->UseRealTime();
 BENCHMARK(BM_GetValueDwordInSubKey)->Repetitions(10)->ReportAggregatesOnly(true)->UseRealTime();
+BENCHMARK(BM_SettingsReadText)->Repetitions(10)->ReportAggregatesOnly(true)->UseRealTime();
+BENCHMARK(BM_SettingsReadMissingText)->Repetitions(10)->ReportAggregatesOnly(true)->UseRealTime();
 BENCHMARK(BM_SetValueDword)->Repetitions(10)->ReportAggregatesOnly(true)->UseRealTime();
 BENCHMARK(BM_SetValueDword)->Threads(4)->Repetitions(10)->ReportAggregatesOnly(true)->UseRealTime();
 

@@ -304,6 +304,14 @@ int QRRegistry::WithValueKey(const char* name, KeyUse use, Operation operation) 
         m_dwLastError = static_cast<DWORD>(error);
         return error == 0;
       }
+      if (use == KeyUse::kRead) {
+        // The value is missing either way; opening only creates the key
+        // where it was missing too, and the new key holds no value.
+        if (!Open()) return 0;  // the open error stays readable
+        Close(0);
+        m_dwLastError = static_cast<DWORD>(error);
+        return 0;
+      }
     }
   }
   const char* slash = name != nullptr ? std::strchr(name, '\\') : nullptr;

@@ -1,5 +1,6 @@
-// Registry value access through QRRegistry, as the server does it: a wrapper
-// that is not held open, so every call opens the key, works and closes it.
+// Registry value access through QRRegistry and the settings wrapper, as the
+// server does it: a wrapper that is not held open, so every call opens the
+// key, works and closes it.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
